@@ -1,0 +1,30 @@
+# Two set-up commands: `make run` and `make test`. Both install what is missing first.
+BUILD      ?= build
+TEST_BUILD ?= build-test
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: run build test deps bench clean
+
+run: build
+	./$(BUILD)/ZBeacon
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_TESTS=OFF
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Sanitized test build (AddressSanitizer + UndefinedBehaviorSanitizer), all tests headless.
+test: deps
+	cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZB_SANITIZE=ON -DZB_TESTS=ON
+	cmake --build $(TEST_BUILD) -j $(JOBS)
+	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Optimised build of the tools and benchmarks (not part of `make test`).
+bench: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_TESTS=OFF
+	cmake --build $(BUILD) -j $(JOBS)
+
+deps:
+	@scripts/setup-deps
+
+clean:
+	rm -rf $(BUILD) $(TEST_BUILD)
