@@ -1,11 +1,25 @@
-// Entry of the program.
+// Entry of the program: the main window, then the hidden debug window, then the message loop.
 #include <QApplication>
-#include <QMainWindow>
+#include <QFileInfo>
+
+#include "app/Dialogs.h"
+#include "app/Unit2.h"
+#include "app/ZB.h"
+#include "platform/Application.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QMainWindow w;
-    w.setWindowTitle("Zindle Beacon Setup");
-    w.show();
+    // The application's title is the program file's name, first letter as it is, the rest in lower case.
+    const QString base = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    QApplication::setApplicationName(base.left(1) + base.mid(1).toLower());
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { Application::SetTerminated(true); });
+
+    QtDialogs dialogs;
+    TForm1 form(QCoreApplication::applicationDirPath(), dialogs);
+    dialogs.SetParent(&form);
+    form.Create();
+    TDebug debug;
+    form.SetDebugWindow(&debug);
+    form.show();
     return app.exec();
 }

@@ -1,0 +1,73 @@
+#include "app/Dialogs.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
+
+namespace {
+QString ApplicationTitle() {
+    return QApplication::applicationName();
+}
+
+// Shows a configured file dialog; the filters become "Name (*.ext)" entries.
+bool RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const TFileDialogRequest& request,
+                   QString& chosen) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::AnyFile : QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.OverwritePrompt);
+    dialog.setSizeGripEnabled(true);
+    dialog.setNameFilters(request.Filters);
+    if (!request.Filters.isEmpty()) dialog.selectNameFilter(request.Filters.first());
+    dialog.setDefaultSuffix(request.DefaultExt);
+    if (!request.InitialDir.isEmpty()) dialog.setDirectory(request.InitialDir);
+    if (!request.FileName.isEmpty()) dialog.selectFile(request.FileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    chosen = dialog.selectedFiles().first();
+    return true;
+}
+}  // namespace
+
+IDialogs::TAnswer QtDialogs::Warning(const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent_);
+    QPushButton* yes = box.addButton(QObject::tr("&Yes"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QObject::tr("&No"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes ? TAnswer::Yes : TAnswer::No;
+}
+
+void QtDialogs::Message(const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent_);
+    box.exec();
+}
+
+void QtDialogs::Error(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, parent_);
+    box.exec();
+}
+
+bool QtDialogs::OpenFile(const TFileDialogRequest& request, QString& chosen) {
+    return RunFileDialog(parent_, QFileDialog::AcceptOpen, request, chosen);
+}
+
+bool QtDialogs::SaveFile(const TFileDialogRequest& request, QString& chosen) {
+    return RunFileDialog(parent_, QFileDialog::AcceptSave, request, chosen);
+}
+
+bool QtDialogs::InputQuery(const QString& title, const QString& prompt, QString& value) {
+    bool ok = false;
+    QString entered = QInputDialog::getText(parent_, title, prompt, QLineEdit::Normal, value, &ok);
+    if (ok) value = entered;
+    return ok;
+}
+
+void QtDialogs::OpenDocument(const QString& path) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}

@@ -1,0 +1,495 @@
+#include "app/ZB.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGroupBox>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include "app/Unit2.h"
+#include "command/SequenceView.h"
+#include "platform/Application.h"
+
+namespace {
+
+const QColor kMemoColor(255, 255, 144);
+const QColor kWhite(255, 255, 255);
+const QColor kBlack(0, 0, 0);
+const QColor kRed(255, 0, 0);
+const QColor kGreen(0, 128, 0);
+
+// The designed fonts are asked for by name; the style hint lets the desktop substitute a matching face.
+QFont DesignFont(const char* family, QFont::StyleHint hint, int pixelSize, bool bold) {
+    QFont font(QString::fromLatin1(family));
+    font.setStyleHint(hint);
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+}  // namespace
+
+// ---- Single-byte memo --------------------------------------------------------------------------------
+
+bool TCommandMemo::IsSingleByte(const QString& text) {
+    for (QChar c : text) {
+        if (c.unicode() > 0xFF) return false;
+    }
+    return true;
+}
+
+bool TCommandMemo::canInsertFromMimeData(const QMimeData* source) const {
+    return source->hasText() && IsSingleByte(source->text());
+}
+
+void TCommandMemo::insertFromMimeData(const QMimeData* source) {
+    if (!source->hasText() || !IsSingleByte(source->text())) {
+        QApplication::beep();
+        return;
+    }
+    QPlainTextEdit::insertFromMimeData(source);
+}
+
+void TCommandMemo::inputMethodEvent(QInputMethodEvent* event) {
+    if (!IsSingleByte(event->commitString())) {
+        QApplication::beep();
+        QInputMethodEvent refused(event->preeditString(), event->attributes());
+        QPlainTextEdit::inputMethodEvent(&refused);
+        return;
+    }
+    QPlainTextEdit::inputMethodEvent(event);
+}
+
+// ---- Window bounds ---------------------------------------------------------------------------------
+
+namespace WindowBounds {
+void Apply(QWidget* window, int left, int top, int width, int height) {
+    window->move(left, top);
+    window->resize(std::max(0, width - kFrameWidth), std::max(0, height - kFrameHeight));
+}
+
+QRect Read(const QWidget* window) {
+    return QRect(window->x(), window->y(), window->width() + kFrameWidth, window->height() + kFrameHeight);
+}
+}  // namespace WindowBounds
+
+// ---- Construction ------------------------------------------------------------------------------------
+
+TForm1::TForm1(const QString& programDir, IDialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent), programDir_(programDir), dialogs_(dialogs) {
+    setObjectName("Form1");
+    setWindowTitle(kDesignedCaption);
+    setFont(DesignFont("MS Sans Serif", QFont::SansSerif, 11, false));
+    BuildControls();
+    BuildMenus();
+    WindowBounds::Apply(this, kDesignedLeft, kDesignedTop, kDesignedWidth, kDesignedHeight);
+    Application::SetExceptionHandler([this](const std::exception& e) { ShowError(e); });
+}
+
+TForm1::~TForm1() {
+    Application::SetExceptionHandler(nullptr);
+}
+
+void TForm1::BuildControls() {
+    client_ = new QWidget(this);
+    client_->setObjectName("ClientArea");
+    setCentralWidget(client_);
+    client_->installEventFilter(this);
+
+    GroupBox1 = new QGroupBox(tr("Beacon Command String"), client_);
+    GroupBox1->setObjectName("GroupBox1");
+
+    ZBCommand = new TCommandMemo(GroupBox1);
+    ZBCommand->setObjectName("ZBCommand");
+    QPalette memoPalette = ZBCommand->palette();
+    memoPalette.setColor(QPalette::Base, kMemoColor);
+    memoPalette.setColor(QPalette::Text, kBlack);
+    ZBCommand->setPalette(memoPalette);
+    ZBCommand->setFont(DesignFont("MS Sans Serif", QFont::SansSerif, 15, true));
+    ZBCommand->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ZBCommand->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ZBCommand->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    ZBCommand->setTabChangesFocus(true);
+    ZBCommand->setToolTip(tr("Beacon Command String"));
+    ZBCommand->setPlainText("PSDvvvSQSZ");
+    ZBCommand->installEventFilter(this);
+
+    ReadBeacon = new QPushButton(tr("Read Beacon"), GroupBox1);
+    ReadBeacon->setObjectName("ReadBeacon");
+    ProgramBeacon = new QPushButton(tr("Program Beacon"), GroupBox1);
+    ProgramBeacon->setObjectName("ProgramBeacon");
+    Button1 = new QPushButton(tr("Verify Beacon"), GroupBox1);
+    Button1->setObjectName("Button1");
+    for (QPushButton* button : {ReadBeacon, ProgramBeacon, Button1})
+        button->setAutoDefault(false);
+
+    Tell = new QLabel(GroupBox1);
+    Tell->setObjectName("Tell");
+    Tell->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Tell->setLineWidth(1);
+    Tell->setAlignment(Qt::AlignCenter);
+    Tell->setTextFormat(Qt::PlainText);
+    Tell->setAutoFillBackground(true);
+    Tell->setFont(DesignFont("MS Sans Serif", QFont::SansSerif, 11, true));
+    SetTellColor(kWhite);
+    SetTellFontColor(kWhite);
+
+    GroupBox2 = new QGroupBox(tr("Beacon Sequence"), client_);
+    GroupBox2->setObjectName("GroupBox2");
+
+    Sequence = new QListWidget(GroupBox2);
+    Sequence->setObjectName("Sequence");
+    QPalette listPalette = Sequence->palette();
+    listPalette.setColor(QPalette::Base, kSequenceColor);
+    listPalette.setColor(QPalette::Text, kBlack);
+    Sequence->setPalette(listPalette);
+    Sequence->setFont(DesignFont("Courier New", QFont::Monospace, 15, true));
+    Sequence->setUniformItemSizes(true);
+    Sequence->setItemDelegate(CreateSequenceDelegate(this, Sequence));
+    Sequence->setToolTip(tr("Beacon Sequence"));
+
+    StatusBar1 = statusBar();
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setFixedHeight(19);
+    statusText_ = new QLabel(StatusBar1);
+    statusText_->setObjectName("StatusText");
+    statusText_->setTextFormat(Qt::PlainText);
+    StatusBar1->addWidget(statusText_, 1);
+
+    // Tab order as designed: the memo, then the buttons in their order, then the listing.
+    setTabOrder(ZBCommand, ProgramBeacon);
+    setTabOrder(ProgramBeacon, ReadBeacon);
+    setTabOrder(ReadBeacon, Button1);
+    setTabOrder(Button1, Sequence);
+}
+
+QAction* TForm1::AddInsertItem(const char* name, const char* caption) {
+    QAction* item = Edit1->addAction(QString::fromLatin1(caption));
+    item->setObjectName(name);
+    ConnectClick(item, &TForm1::A5wpm1Click);
+    return item;
+}
+
+void TForm1::ConnectClick(QAction* action, void (TForm1::*handler)(QObject*)) {
+    connect(action, &QAction::triggered, this,
+            [this, action, handler] { Guard([&] { (this->*handler)(action); }); });
+}
+
+// Tick items whose handler inverts the tick itself: the toolkit's automatic toggle is undone first.
+void TForm1::ConnectToggle(QAction* action, void (TForm1::*handler)(QObject*)) {
+    action->setCheckable(true);
+    connect(action, &QAction::triggered, this, [this, action, handler](bool checked) {
+        action->setChecked(!checked);
+        Guard([&] { (this->*handler)(action); });
+    });
+}
+
+void TForm1::BuildMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName("MainMenu1");
+    bar->setFixedHeight(20);
+
+    File1 = bar->addMenu(tr("&File"));
+    File1->setObjectName("File1");
+    new1 = File1->addAction(tr("&New"));
+    new1->setObjectName("new1");
+    new1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    Open1 = File1->addAction(tr("&Open"));
+    Open1->setObjectName("Open1");
+    Open1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    Save1 = File1->addAction(tr("&Save"));
+    Save1->setObjectName("Save1");
+    Save1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    SaveAs1 = File1->addAction(tr("Save &As ..."));
+    SaveAs1->setObjectName("SaveAs1");
+    N1 = File1->addSeparator();
+    N1->setObjectName("N1");
+    Quit1 = File1->addAction(tr("E&xit"));
+    Quit1->setObjectName("Quit1");
+    // Exit closes the window exactly as its close box does.
+    connect(Quit1, &QAction::triggered, this, &QWidget::close);
+
+    Edit1 = bar->addMenu(tr("&Insert"));
+    Edit1->setObjectName("Edit1");
+    A5wpm1 = AddInsertItem("A5wpm1", "A  5 wpm");
+    B10wpm1 = AddInsertItem("B10wpm1", "B  10 wpm");
+    C15wpm1 = AddInsertItem("C15wpm1", "C  15 wpm");
+    D21wpm1 = AddInsertItem("D21wpm1", "D  21 wpm");
+    E52wpm1 = AddInsertItem("E52wpm1", "E  52 wpm");
+    N3 = Edit1->addSeparator();
+    N3->setObjectName("N3");
+    PActivatePTT1 = AddInsertItem("PActivatePTT1", "P  Activate PTT");
+    QReleasePTT1 = AddInsertItem("QReleasePTT1", "Q  Release PTT");
+    N4 = Edit1->addSeparator();
+    N4->setObjectName("N4");
+    KKeyTransmitter1 = AddInsertItem("KKeyTransmitter1", "K  Key Transmitter");
+    UUnkeyTransmitter1 = AddInsertItem("UUnkeyTransmitter1", "U  Unkey Transmitter");
+    N5 = Edit1->addSeparator();
+    N5->setObjectName("N5");
+    T01secondwait1 = AddInsertItem("T01secondwait1", "T  0.1 second wait");
+    S1secondwait1 = AddInsertItem("S1secondwait1", "S  1 second wait");
+    F5secondwait1 = AddInsertItem("F5secondwait1", "F  5 second wait");
+    O1minutewait1 = AddInsertItem("O1minutewait1", "O  1 minute wait");
+    Vwait10minutes1 = AddInsertItem("Vwait10minutes1", "V  10 minute wait");
+    NCancelLongDelay1 = AddInsertItem("NCancelLongDelay1", "N  Cancel 10 minute wait");
+    WWaitforexternaltrigger1 = AddInsertItem("WWaitforexternaltrigger1", "W  Wait for external trigger");
+    N6 = Edit1->addSeparator();
+    N6->setObjectName("N6");
+    RQRSSMode1 = AddInsertItem("RQRSSMode1", "R  QRSS Mode");
+    IStopQRSS1 = AddInsertItem("IStopQRSS1", "I  Stop QRSS");
+    N8 = Edit1->addSeparator();
+    N8->setObjectName("N8");
+    XExtraLowPower1 = AddInsertItem("XExtraLowPower1", "X  Extra Low Power");
+    LLowPower1 = AddInsertItem("LLowPower1", "L  Low Power");
+    MMediumPower1 = AddInsertItem("MMediumPower1", "M  Medium Power");
+    HHighPower1 = AddInsertItem("HHighPower1", "H  High Power");
+    N7 = Edit1->addSeparator();
+    N7->setObjectName("N7");
+    ZEndofMessage1 = AddInsertItem("ZEndofMessage1", "Z  End of Message");
+
+    Options1 = bar->addMenu(tr("&Options"));
+    Options1->setObjectName("Options1");
+    Synchronized = Options1->addAction(tr("Synchronized Beacon"));
+    Synchronized->setObjectName("Synchronized");
+    ConnectToggle(Synchronized, &TForm1::SynchronizedClick);
+    CommPort1 = Options1->addMenu(tr("&Comm"));
+    CommPort1->setObjectName("CommPort1");
+    CommPortGroup = new QActionGroup(this);
+    CommPortGroup->setExclusive(true);
+    auto addPort = [this](const char* name, const QString& caption) {
+        QAction* item = CommPort1->addAction(caption);
+        item->setObjectName(name);
+        item->setCheckable(true);
+        CommPortGroup->addAction(item);
+        return item;
+    };
+    Com0 = addPort("Com0", tr("none"));
+    COM1 = addPort("COM1", tr("COM 1"));
+    COM2 = addPort("COM2", tr("COM 2"));
+    COM3 = addPort("COM3", tr("COM 3"));
+    COM4 = addPort("COM4", tr("COM 4"));
+    CustomPort = addPort("CustomPort", tr("Custom ..."));
+    Com0->setChecked(true);
+    SetCharacterLimit1 = Options1->addAction(tr("Set Character Limit ..."));
+    SetCharacterLimit1->setObjectName("SetCharacterLimit1");
+    ConnectClick(SetCharacterLimit1, &TForm1::SetCharacterLimit1Click);
+    DebugWindow = Options1->addAction(tr("Show Debug Window"));
+    DebugWindow->setObjectName("DebugWindow");
+    DebugWindow->setCheckable(true);
+    connect(Options1, &QMenu::aboutToShow, this, [this] { Guard([&] { Options1Click(Options1); }); });
+
+    GPSMenu = bar->addMenu(tr("&GPS"));
+    GPSMenu->setObjectName("GPSMenu");
+
+    Help1 = bar->addMenu(tr("&Help"));
+    Help1->setObjectName("Help1");
+    Help2 = Help1->addAction(tr("&Help"));
+    Help2->setObjectName("Help2");
+    Help2->setShortcut(QKeySequence(Qt::Key_F1));
+    N2 = Help1->addSeparator();
+    N2->setObjectName("N2");
+    About1 = Help1->addAction(tr("&About"));
+    About1->setObjectName("About1");
+}
+
+// Anchored layout at the designed client coordinates: the first group box, the memo and the alert
+// strip widen with the window; the buttons keep their place; the second group box keeps its height,
+// docked above the status bar, and the listing fills it.
+void TForm1::LayoutControls() {
+    const int w = client_->width();
+    const int h = client_->height();
+    const int box1Width = std::max(0, w - 7);
+    GroupBox1->setGeometry(2, 4, box1Width, 153);
+    ZBCommand->setGeometry(4, 24, std::max(0, box1Width - 10), 69);
+    ReadBeacon->setGeometry(16, 98, 137, 25);
+    ProgramBeacon->setGeometry(176, 98, 131, 25);
+    Button1->setGeometry(332, 98, 131, 25);
+    Tell->setGeometry(16, 126, std::max(0, box1Width - 32), 21);
+    GroupBox2->setGeometry(0, h - 355, w, 355);
+    Sequence->setGeometry(2, 15, std::max(0, w - 4), 338);
+}
+
+// ---- Events ------------------------------------------------------------------------------------------
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client_ && event->type() == QEvent::Resize) {
+        LayoutControls();
+    } else if (watched == ZBCommand) {
+        if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (!TCommandMemo::IsSingleByte(key->text())) {
+                QApplication::beep();
+                return true;  // refused: no single-byte form
+            }
+            const bool producesCharacter = !key->text().isEmpty() || key->key() == Qt::Key_Return ||
+                                           key->key() == Qt::Key_Enter || key->key() == Qt::Key_Backspace;
+            if (producesCharacter) {
+                QChar ch = key->text().isEmpty() ? QChar() : key->text().at(0);
+                Guard([&] { ZBCommandKeyPress(ZBCommand, ch); });
+            }
+        } else if (event->type() == QEvent::KeyRelease) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            // A held key repeats its press only, as on the designed platform; the release comes once.
+            if (!key->isAutoRepeat()) {
+                Guard([&] { ZBCommandKeyUp(ZBCommand, key->key(), key->modifiers()); });
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        Guard([&] { FormShow(); });
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    try {
+        FormClose();
+    } catch (const std::exception& e) {
+        ShowError(e);
+        event->ignore();
+        return;
+    }
+    event->accept();
+    if (Debug) Debug->hide();
+}
+
+void TForm1::Create() {
+    Guard([&] { FormCreate(); });
+}
+
+void TForm1::SetDebugWindow(TDebug* debug) {
+    Debug = debug;
+    // The shortcuts act in the debug window too.
+    if (Debug) Debug->addActions({new1, Open1, Save1, Help2});
+}
+
+void TForm1::ShowError(const std::exception& e) {
+    dialogs_.Error(QString::fromUtf8(e.what()));
+}
+
+QString TForm1::SettingsPath() const {
+    return QDir(programDir_).filePath("zbeacon.ini");
+}
+
+// ---- Start-up and close ----------------------------------------------------------------------------
+
+void TForm1::FormCreate() {
+    ReceivedText.clear();
+    LinkMode.clear();
+    BuildGPSMenu();
+    CommandFileName = QDir(programDir_).filePath("default.txt");
+    MaxChar = 127;
+    SlotMask = "100000000000100000000000";
+    ApplySynchronizedMode();
+    Modified = false;
+    Com0->setChecked(true);
+    TickSlotsFromMask();
+}
+
+void TForm1::FormShow() {
+    UpdateSequence();
+}
+
+void TForm1::FormClose() {}
+
+// ---- Shared surfaces ---------------------------------------------------------------------------------
+
+QByteArray TForm1::MemoText() const {
+    QString text = ZBCommand->document()->toRawText();
+    // Paragraph and line separators are the memo's line breaks; outside the memo they are CR LF.
+    QString out;
+    out.reserve(text.size() + 16);
+    for (QChar c : text) {
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator || c == QLatin1Char('\n')) {
+            out += QLatin1String("\r\n");
+        } else {
+            out += c;
+        }
+    }
+    return out.toLatin1();
+}
+
+void TForm1::SetMemoText(const QByteArray& text) {
+    if (text == MemoText()) return;
+    // CR LF, and a lone CR or LF, each become one line break of the memo.
+    QString converted;
+    converted.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c == '\r') {
+            converted += QLatin1Char('\n');
+            if (i + 1 < text.size() && text.at(i + 1) == '\n') ++i;
+        } else {
+            converted += QChar(static_cast<uchar>(c));
+        }
+    }
+    ZBCommand->setPlainText(converted);
+}
+
+QStringList TForm1::MemoLines() const {
+    const QByteArray text = MemoText();
+    QStringList lines = QString::fromLatin1(text).split(QLatin1String("\r\n"));
+    return lines;
+}
+
+void TForm1::SetTellColor(const QColor& color) {
+    QPalette p = Tell->palette();
+    p.setColor(QPalette::Window, color);
+    Tell->setPalette(p);
+}
+
+void TForm1::SetTellFontColor(const QColor& color) {
+    QPalette p = Tell->palette();
+    p.setColor(QPalette::WindowText, color);
+    Tell->setPalette(p);
+}
+
+void TForm1::SetTellCaption(const QString& caption) {
+    Tell->setText(caption);
+}
+QColor TForm1::TellColor() const {
+    return Tell->palette().color(QPalette::Window);
+}
+QColor TForm1::TellFontColor() const {
+    return Tell->palette().color(QPalette::WindowText);
+}
+QString TForm1::TellCaption() const {
+    return Tell->text();
+}
+
+void TForm1::TellNeutral() {
+    SetTellColor(kWhite);
+    SetTellFontColor(kBlack);
+}
+
+void TForm1::TellAlert() {
+    SetTellColor(kRed);
+    SetTellFontColor(kWhite);
+}
+
+void TForm1::TellProgress() {
+    SetTellColor(kGreen);
+    SetTellFontColor(kWhite);
+}
+
+void TForm1::SetStatusText(const QString& text) {
+    statusText_->setText(text);
+}
+QString TForm1::StatusText() const {
+    return statusText_->text();
+}

@@ -1,0 +1,288 @@
+#pragma once
+// Main window of the program (TForm1, one instance) and the program state it owns.
+//
+// The window's handlers are defined in the folder of the subsystem they belong to:
+//   app/      creation, showing and closing, the file menu, the debug window, help and about
+//   command/  the decoder, the listing's drawing, synchronized mode and the length limit
+//   link/     the beacon dialogue, the upload, the GPS slots, port selection and the paced wait
+
+#include <QByteArray>
+#include <QColor>
+#include <QFont>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <cstdint>
+#include <memory>
+
+#include "app/Dialogs.h"
+
+class QAction;
+class QActionGroup;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QMimeData;
+class QInputMethodEvent;
+class QPainter;
+class QPushButton;
+class QStatusBar;
+class TDebug;
+class TVaComm;
+class TSuperTimer;
+class TObject;
+
+// The command memo: a multi-line edit that holds single-byte (ISO-8859-1) text only. Characters without
+// a single-byte form are refused where they enter (typing, input methods, paste, drop).
+class TCommandMemo : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+    static bool IsSingleByte(const QString& text);
+
+protected:
+    bool canInsertFromMimeData(const QMimeData* source) const override;
+    void insertFromMimeData(const QMimeData* source) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+};
+
+// What the listing's drawing routine draws with: the row's prepared font, fill and text colour.
+struct TCanvas {
+    QPainter* Painter = nullptr;
+    QFont Font;
+    QColor Brush;      // fill colour; the drawing rules may replace it
+    QColor FontColor;  // text colour; never changed by the drawing rules
+};
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // `programDir` is the program's folder: the settings file, default.txt and the help page live there.
+    TForm1(const QString& programDir, IDialogs& dialogs, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Creation steps, run once after the window's controls exist. An error is shown in the error box
+    // and skips the remaining steps.
+    void Create();
+    // Connects the debug window (created after the main window).
+    void SetDebugWindow(TDebug* debug);
+
+    // ---- Program state -------------------------------------------------------------------------------
+    QByteArray ReceivedText;  // everything received since the dialogue last emptied it
+    QByteArray LinkMode;      // dialogue state: "", "Read", "ReadGPS", "Program", ...
+    QByteArray SlotMask;      // one "0"/"1" per GPS slot
+    int SlotSeconds = 0;      // cycle offset of the slot being set or cleared
+    QString CommandFileName;  // full path of the current command file
+    int32_t MaxChar = 0;      // length above which the length alarm shows
+    bool Modified = false;    // the operator typed in the memo since the last write
+
+    // ---- Components ----------------------------------------------------------------------------------
+    QStatusBar* StatusBar1 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    TCommandMemo* ZBCommand = nullptr;
+    QPushButton* ReadBeacon = nullptr;
+    QPushButton* ProgramBeacon = nullptr;
+    QPushButton* Button1 = nullptr;
+    QLabel* Tell = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QListWidget* Sequence = nullptr;
+
+    QMenu* File1 = nullptr;
+    QAction* new1 = nullptr;
+    QAction* Open1 = nullptr;
+    QAction* Save1 = nullptr;
+    QAction* SaveAs1 = nullptr;
+    QAction* N1 = nullptr;
+    QAction* Quit1 = nullptr;
+
+    QMenu* Edit1 = nullptr;  // "&Insert"
+    QAction* A5wpm1 = nullptr;
+    QAction* B10wpm1 = nullptr;
+    QAction* C15wpm1 = nullptr;
+    QAction* D21wpm1 = nullptr;
+    QAction* E52wpm1 = nullptr;
+    QAction* N3 = nullptr;
+    QAction* PActivatePTT1 = nullptr;
+    QAction* QReleasePTT1 = nullptr;
+    QAction* N4 = nullptr;
+    QAction* KKeyTransmitter1 = nullptr;
+    QAction* UUnkeyTransmitter1 = nullptr;
+    QAction* N5 = nullptr;
+    QAction* T01secondwait1 = nullptr;
+    QAction* S1secondwait1 = nullptr;
+    QAction* F5secondwait1 = nullptr;
+    QAction* O1minutewait1 = nullptr;
+    QAction* Vwait10minutes1 = nullptr;
+    QAction* NCancelLongDelay1 = nullptr;
+    QAction* WWaitforexternaltrigger1 = nullptr;
+    QAction* N6 = nullptr;
+    QAction* RQRSSMode1 = nullptr;
+    QAction* IStopQRSS1 = nullptr;
+    QAction* N8 = nullptr;
+    QAction* XExtraLowPower1 = nullptr;
+    QAction* LLowPower1 = nullptr;
+    QAction* MMediumPower1 = nullptr;
+    QAction* HHighPower1 = nullptr;
+    QAction* N7 = nullptr;
+    QAction* ZEndofMessage1 = nullptr;
+
+    QMenu* Options1 = nullptr;
+    QAction* Synchronized = nullptr;
+    QMenu* CommPort1 = nullptr;
+    QActionGroup* CommPortGroup = nullptr;
+    QAction* Com0 = nullptr;
+    QAction* COM1 = nullptr;
+    QAction* COM2 = nullptr;
+    QAction* COM3 = nullptr;
+    QAction* COM4 = nullptr;
+    QAction* CustomPort = nullptr;
+    QAction* SetCharacterLimit1 = nullptr;
+    QAction* DebugWindow = nullptr;
+
+    QMenu* GPSMenu = nullptr;
+    QVector<QAction*> GPSSlots;  // the 24 slot items, slot 0 first
+
+    QMenu* Help1 = nullptr;
+    QAction* Help2 = nullptr;
+    QAction* N2 = nullptr;
+    QAction* About1 = nullptr;
+
+    TFileDialogRequest OpenDialog1;
+    TFileDialogRequest SaveDialog1;
+
+    TDebug* Debug = nullptr;
+
+    // ---- Start-up and close (app/) -------------------------------------------------------------------
+    void FormCreate();
+    void FormShow();
+    void FormClose();  // raises to keep the window open
+
+    // ---- Command files (app/) ------------------------------------------------------------------------
+    void new1Click(QObject* Sender);
+    void Open1Click(QObject* Sender);
+    void Save1Click(QObject* Sender);
+    void SaveAs1Click(QObject* Sender);
+    void SavePrompt();
+    void WriteMemo(const QString& path);
+    void LoadMemo(const QString& path);
+
+    // ---- Debug window, help and about (app/) ---------------------------------------------------------
+    void DebugWindowClick(QObject* Sender);
+    void Help2Click(QObject* Sender);
+    void About1Click(QObject* Sender);
+
+    // ---- Decoder and Insert menu (command/) ----------------------------------------------------------
+    void UpdateSequence();
+    void ZBCommandKeyPress(QObject* Sender, QChar& Key);
+    void ZBCommandKeyUp(QObject* Sender, int Key, Qt::KeyboardModifiers Shift);
+    void A5wpm1Click(QObject* Sender);
+
+    // ---- Sequence view (command/) --------------------------------------------------------------------
+    void SequenceDrawItem(TCanvas& Canvas, int Index, const QRect& Rect);
+
+    // ---- Synchronized mode and the limit (command/) --------------------------------------------------
+    void ApplySynchronizedMode();
+    void SynchronizedClick(QObject* Sender);
+    void SetCharacterLimit1Click(QObject* Sender);
+    void Options1Click(QObject* Sender);
+
+    // ---- Beacon dialogue and upload (link/) ----------------------------------------------------------
+    void ReadBeaconClick(QObject* Sender);
+    void ProgramBeaconClick(QObject* Sender);
+    void Button1Click(QObject* Sender);
+    void ComData(TObject* Sender, int Count);
+    void SendXStop(TObject* Sender);
+
+    // ---- GPS slots (link/) ---------------------------------------------------------------------------
+    void BuildGPSMenu();
+    void GPSSlotClick(QObject* Sender);
+    void TickSlotsFromMask();
+    void ReadSlotListing();
+    bool SlotsMatch() const;
+    bool SlotSearch();
+    void SlotTimeStep();
+
+    // ---- Port selection (link/) ----------------------------------------------------------------------
+    void Com0Click(QObject* Sender);
+    void COM1Click(QObject* Sender);
+    void COM2Click(QObject* Sender);
+    void COM3Click(QObject* Sender);
+    void COM4Click(QObject* Sender);
+    void CustomPortClick(QObject* Sender);
+    void OpenStartupPort();
+
+    // ---- Paced wait (link/) --------------------------------------------------------------------------
+    void Delay(double units);
+
+    // ---- Shared surfaces -----------------------------------------------------------------------------
+    // The memo's text as single bytes, line breaks as CR LF.
+    QByteArray MemoText() const;
+    void SetMemoText(const QByteArray& text);
+    QStringList MemoLines() const;
+    // The alert strip: background, text colour and caption are set separately.
+    void SetTellColor(const QColor& color);
+    void SetTellFontColor(const QColor& color);
+    void SetTellCaption(const QString& caption);
+    QColor TellColor() const;
+    QColor TellFontColor() const;
+    QString TellCaption() const;
+    void TellNeutral();   // white background, black text
+    void TellAlert();     // red background, white text
+    void TellProgress();  // green background, white text
+    // The status bar's one simple text.
+    void SetStatusText(const QString& text);
+    QString StatusText() const;
+
+    const QString& ProgramDir() const { return programDir_; }
+    QString SettingsPath() const;
+    IDialogs& Dialogs() { return dialogs_; }
+
+    // Runs a handler; an error it raises ends it and is shown in the error box.
+    template <typename F>
+    void Guard(F&& handler) {
+        try {
+            handler();
+        } catch (const std::exception& e) {
+            ShowError(e);
+        }
+    }
+    void ShowError(const std::exception& e);
+
+    static constexpr const char* kDesignedCaption = "Zindle Beacon Setup";
+    static constexpr int kDesignedLeft = 213;
+    static constexpr int kDesignedTop = 156;
+    static constexpr int kDesignedWidth = 606;
+    static constexpr int kDesignedHeight = 589;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void LayoutControls();
+    QAction* AddInsertItem(const char* name, const char* caption);
+    void ConnectClick(QAction* action, void (TForm1::*handler)(QObject*));
+    void ConnectToggle(QAction* action, void (TForm1::*handler)(QObject*));
+
+    QString programDir_;
+    IDialogs& dialogs_;
+    QLabel* statusText_ = nullptr;
+    QWidget* client_ = nullptr;
+    bool shown_ = false;
+};
+
+// Outer bounds of a top-level window (frame included, as stored in the settings file). The frame is taken
+// as a fixed allowance, so that applying bounds and reading them back give the same numbers on every
+// desktop, with or without a window manager.
+namespace WindowBounds {
+constexpr int kFrameWidth = 8;    // left and right border
+constexpr int kFrameHeight = 34;  // caption bar and top and bottom border
+void Apply(QWidget* window, int left, int top, int width, int height);
+QRect Read(const QWidget* window);
+}  // namespace WindowBounds

@@ -1,0 +1,41 @@
+// Decoding the command memo into the listing, the memo's key handlers and the Insert menu.
+#include <QAction>
+#include <QListWidget>
+
+#include "app/ZB.h"
+#include "command/CommandTable.h"
+
+void TForm1::UpdateSequence() {
+    Sequence->clear();
+    Sequence->addItems(Commands::Decode(MemoLines(), Synchronized->isChecked()));
+}
+
+void TForm1::ZBCommandKeyPress(QObject*, QChar&) {
+    Modified = true;
+    UpdateSequence();
+}
+
+void TForm1::ZBCommandKeyUp(QObject*, int, Qt::KeyboardModifiers) {
+    Modified = true;
+    UpdateSequence();
+    // Each line break counts as two characters (CR LF); a word wrap counts nothing.
+    const qsizetype n = MemoText().size();
+    SetStatusText(QString::number(n) + QStringLiteral(" characters. Maximum = ") + QString::number(MaxChar));
+    if (n > MaxChar) {
+        TellAlert();
+        SetTellCaption(QStringLiteral("Beacon Message too long!"));
+    } else {
+        TellNeutral();
+        SetTellCaption(QString());
+    }
+}
+
+void TForm1::A5wpm1Click(QObject* Sender) {
+    auto* item = qobject_cast<QAction*>(Sender);
+    if (!item || item->text().isEmpty()) return;
+    const QChar letter = item->text().at(0);
+    QTextCursor cursor = ZBCommand->textCursor();
+    cursor.insertText(QString(letter));
+    ZBCommand->setTextCursor(cursor);
+    UpdateSequence();
+}

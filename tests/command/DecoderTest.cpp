@@ -1,0 +1,287 @@
+// The command decoder, the memo's key handlers and the Insert menu.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+
+#include "command/CommandTable.h"
+#include "support/FormHarness.h"
+
+namespace {
+
+QStringList Decode(const QString& text, bool sync = false) {
+    return Commands::Decode(text.split(QLatin1Char('\n')), sync);
+}
+
+QStringList Listing(const TForm1& form) {
+    QStringList rows;
+    for (int i = 0; i < form.Sequence->count(); ++i)
+        rows << form.Sequence->item(i)->text();
+    return rows;
+}
+
+}  // namespace
+
+TEST(Decoder, ExampleGivesEightEntriesOnOneOrTwoLines) {
+    const QStringList expected = {"P Activate PTT",  "S Wait 1 second", "D Set speed to 21 wpm", "vvv",
+                                  "S Wait 1 second", "Q Release PTT",   "S Wait 1 second",       "Z End"};
+    EXPECT_EQ(Decode("PSDvvvSQSZ"), expected);
+    EXPECT_EQ(Decode("PSDvv\nvSQSZ"), expected);
+}
+
+TEST(Decoder, ZAndStarStopDecodingForGood) {
+    EXPECT_EQ(Decode("Zabc\nPQ"), QStringList{"Z End"});
+    EXPECT_EQ(Decode("K hello Z world\nP"), (QStringList{"K Key transmitter", " hello ", "Z End"}));
+    EXPECT_TRUE(Decode("*PSD\nK").isEmpty());
+    EXPECT_EQ(Decode("ab*\nPK"), QStringList{"ab"});
+    EXPECT_TRUE(Decode("").isEmpty());
+    EXPECT_TRUE(Decode("\n\n").isEmpty());
+}
+
+TEST(Decoder, MessageRunsSpanLineBreaksAndEmptyLinesButNotCommands) {
+    EXPECT_EQ(Decode("ab\ncd"), QStringList{"abcd"});
+    EXPECT_EQ(Decode("ab\n\n\ncd"), QStringList{"abcd"});
+    EXPECT_EQ(Decode("abKcd"), (QStringList{"ab", "K Key transmitter", "cd"}));
+    EXPECT_EQ(Decode("ab\nK\ncd"), (QStringList{"ab", "K Key transmitter", "cd"}));
+    // A message run at the very start opens an entry even though the listing is empty.
+    EXPECT_EQ(Decode("x"), QStringList{"x"});
+}
+
+TEST(Decoder, OnlyUpperCaseTableLettersAreCommands) {
+    EXPECT_EQ(Decode("s"), QStringList{"s"});
+    EXPECT_EQ(Decode("GJY"), QStringList{"GJY"});
+    EXPECT_EQ(Decode("GaS"), (QStringList{"Ga", "S Wait 1 second"}));
+    EXPECT_EQ(Decode(QString::fromLatin1("\xe9\xc9!9")), QStringList{QString::fromLatin1("\xe9\xc9!9")});
+    // Every letter of the alphabet that is a command, in both modes.
+    const QString letters = "ABCDEFHIKLMNOPQRSTUVWX";
+    for (bool sync : {false, true}) {
+        const QStringList listing = Decode(letters, sync);
+        ASSERT_EQ(listing.size(), letters.size());
+        for (int i = 0; i < letters.size(); ++i)
+            EXPECT_EQ(listing[i].at(0), letters.at(i));
+    }
+}
+
+TEST(Decoder, WDependsOnTheModeButDDoesNot) {
+    EXPECT_EQ(Decode("W", false), QStringList{"W Wait for External Trigger"});
+    EXPECT_EQ(Decode("W", true), QStringList{"W Wait for GPS Trigger"});
+    EXPECT_EQ(Decode("D", false), QStringList{"D Set speed to 21 wpm"});
+    EXPECT_EQ(Decode("D", true), QStringList{"D Set speed to 21 wpm"});
+}
+
+class KeyHandlers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        form = &harness.Start();
+        form->ZBCommand->setFocus();
+        form->activateWindow();
+    }
+    void Type(const QString& text) { QTest::keyClicks(form->ZBCommand, text); }
+    void SelectAll() {
+        QTextCursor c = form->ZBCommand->textCursor();
+        c.select(QTextCursor::Document);
+        form->ZBCommand->setTextCursor(c);
+    }
+    FormHarness harness;
+    TForm1* form = nullptr;
+};
+
+TEST_F(KeyHandlers, StatusLineCountsLineBreaksAsTwo) {
+    form->ZBCommand->clear();
+    Type("abcde");
+    QTest::keyClick(form->ZBCommand, Qt::Key_Return);
+    Type("fghij");
+    EXPECT_EQ(form->StatusText(), "12 characters. Maximum = 127");
+    EXPECT_EQ(form->MemoText(), QByteArray("abcde\r\nfghij"));
+    EXPECT_EQ(Listing(*form), QStringList{"abcdefghij"});
+}
+
+TEST_F(KeyHandlers, EmptyMemoAfterAKeyReleaseReadsZero) {
+    form->ZBCommand->clear();
+    QTest::keyClick(form->ZBCommand, Qt::Key_Backspace);
+    EXPECT_EQ(form->StatusText(), "0 characters. Maximum = 127");
+    EXPECT_EQ(form->Sequence->count(), 0);
+    EXPECT_EQ(form->TellColor(), QColor(255, 255, 255));
+    EXPECT_EQ(form->TellCaption(), "");
+}
+
+TEST_F(KeyHandlers, LengthAlarmStartsOneAboveTheLimit) {
+    form->MaxChar = 12;
+    form->ZBCommand->clear();
+    Type("abcdefghijk");  // 11
+    Type("l");            // 12: exactly the limit
+    EXPECT_EQ(form->TellCaption(), "");
+    EXPECT_EQ(form->TellColor(), QColor(255, 255, 255));
+    EXPECT_EQ(form->TellFontColor(), QColor(0, 0, 0));
+    Type("m");  // 13
+    EXPECT_EQ(form->StatusText(), "13 characters. Maximum = 12");
+    EXPECT_EQ(form->TellCaption(), "Beacon Message too long!");
+    EXPECT_EQ(form->TellColor(), QColor(255, 0, 0));
+    EXPECT_EQ(form->TellFontColor(), QColor(255, 255, 255));
+    // Text after Z is not decoded but still counts.
+    form->MaxChar = 3;
+    form->ZBCommand->clear();
+    Type("Zab");
+    EXPECT_EQ(Listing(*form), QStringList{"Z End"});
+    EXPECT_EQ(form->TellCaption(), "");
+    Type("c");
+    EXPECT_EQ(form->TellCaption(), "Beacon Message too long!");
+    // A limit of 0 makes any text too long.
+    form->MaxChar = 0;
+    QTest::keyClick(form->ZBCommand, Qt::Key_Left);
+    EXPECT_EQ(form->TellCaption(), "Beacon Message too long!");
+}
+
+TEST_F(KeyHandlers, EveryPressAndReleaseSetsModified) {
+    EXPECT_FALSE(form->Modified);
+    QTest::keyPress(form->ZBCommand, Qt::Key_Shift);
+    EXPECT_FALSE(form->Modified);  // a modifier press produces no character
+    QTest::keyRelease(form->ZBCommand, Qt::Key_Shift);
+    EXPECT_TRUE(form->Modified);
+    form->Modified = false;
+    QTest::keyPress(form->ZBCommand, Qt::Key_X);
+    EXPECT_TRUE(form->Modified);
+    // On the press the new character is not in the text yet: the listing lags one character behind.
+    EXPECT_EQ(Listing(*form).join('|'),
+              "P Activate PTT|S Wait 1 second|D Set speed to 21 wpm|vvv|"
+              "S Wait 1 second|Q Release PTT|S Wait 1 second|Z End");
+    form->Modified = false;
+    QTest::keyRelease(form->ZBCommand, Qt::Key_X);
+    EXPECT_TRUE(form->Modified);
+    // A key that changes nothing still rebuilds the listing and rewrites the status line.
+    form->Modified = false;
+    form->Sequence->clear();
+    form->SetStatusText("stale");
+    QTest::keyClick(form->ZBCommand, Qt::Key_Right);
+    EXPECT_TRUE(form->Modified);
+    EXPECT_EQ(form->Sequence->count(), 9);  // "x" went in at the caret, before the "P"
+    EXPECT_EQ(form->StatusText(), "11 characters. Maximum = 127");
+}
+
+TEST_F(KeyHandlers, CharactersWithoutASingleByteFormAreRefused) {
+    form->ZBCommand->clear();
+    for (const QString& typed : {QStringLiteral("a"), QString::fromUtf8("\u20ac"), QStringLiteral("b"),
+                                 QString::fromUtf8("\u00e9")}) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, typed);
+        QApplication::sendEvent(form->ZBCommand, &press);
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, typed);
+        QApplication::sendEvent(form->ZBCommand, &release);
+    }
+    EXPECT_EQ(form->MemoText(), QByteArray("ab\xe9"));
+    QApplication::clipboard()->setText(QString::fromUtf8("x\u0416y"));
+    form->ZBCommand->paste();
+    EXPECT_EQ(form->MemoText(), QByteArray("ab\xe9"));
+    QApplication::clipboard()->setText(QString::fromLatin1("P\xfc"));
+    form->ZBCommand->paste();
+    EXPECT_EQ(form->MemoText(), QByteArray("ab\xe9P\xfc"));
+}
+
+TEST_F(KeyHandlers, TabMovesTheFocusInsteadOfTyping) {
+    form->ZBCommand->clear();
+    QTest::keyClick(form->ZBCommand, Qt::Key_Tab);
+    EXPECT_EQ(form->MemoText(), QByteArray());
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->ProgramBeacon));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->ReadBeacon));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->Button1));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->Sequence));
+}
+
+TEST_F(KeyHandlers, InsertItemReplacesTheSelectionAndLeavesStatusAndModified) {
+    form->SetStatusText("10 characters. Maximum = 127");
+    SelectAll();
+    form->KKeyTransmitter1->trigger();
+    EXPECT_EQ(form->MemoText(), QByteArray("K"));
+    EXPECT_EQ(Listing(*form), QStringList{"K Key transmitter"});
+    EXPECT_FALSE(form->Modified);
+    EXPECT_EQ(form->StatusText(), "10 characters. Maximum = 127");
+    // With no selection the letter goes in at the caret, and the caret ends after it.
+    QTextCursor c = form->ZBCommand->textCursor();
+    c.setPosition(0);
+    form->ZBCommand->setTextCursor(c);
+    form->PActivatePTT1->trigger();
+    form->T01secondwait1->trigger();
+    EXPECT_EQ(form->MemoText(), QByteArray("PTK"));
+    EXPECT_EQ(form->ZBCommand->textCursor().position(), 2);
+    EXPECT_EQ(Listing(*form), (QStringList{"P Activate PTT", "T Wait 0.1 seconds", "K Key transmitter"}));
+}
+
+TEST_F(KeyHandlers, InsertMenuHoldsTheItemsInOrderInBothModes) {
+    auto visibleCaptions = [&] {
+        QStringList captions;
+        for (QAction* a : form->Edit1->actions()) {
+            if (!a->isVisible()) continue;
+            captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        }
+        return captions;
+    };
+    const QStringList normal = {"A  5 wpm",
+                                "B  10 wpm",
+                                "C  15 wpm",
+                                "D 21 wpm",
+                                "E  52 wpm",
+                                "-",
+                                "P  Activate PTT",
+                                "Q  Release PTT",
+                                "-",
+                                "K  Key Transmitter",
+                                "U  Unkey Transmitter",
+                                "-",
+                                "T  0.1 second wait",
+                                "S  1 second wait",
+                                "F  5 second wait",
+                                "O  1 minute wait",
+                                "V  10 minute wait",
+                                "N  Cancel 10 minute wait",
+                                "W Wait for external trigger",
+                                "-",
+                                "R  QRSS Mode",
+                                "I  Stop QRSS",
+                                "-",
+                                "X  Extra Low Power",
+                                "L  Low Power",
+                                "M  Medium Power",
+                                "H  High Power",
+                                "-",
+                                "Z  End of Message"};
+    EXPECT_EQ(visibleCaptions(), normal);
+    form->Synchronized->trigger();
+    const QStringList sync = {"B  10 wpm",
+                              "C  15 wpm",
+                              "D 20 wpm",
+                              "-",
+                              "P  Activate PTT",
+                              "Q  Release PTT",
+                              "-",
+                              "K  Key Transmitter",
+                              "U  Unkey Transmitter",
+                              "-",
+                              "T  0.1 second wait",
+                              "S  1 second wait",
+                              "W Wait for GPS trigger",
+                              "-",
+                              "X  Extra Low Power",
+                              "L  Low Power",
+                              "M  Medium Power",
+                              "H  High Power",
+                              "-",
+                              "Z  End of Message"};
+    EXPECT_EQ(visibleCaptions(), sync);
+    // Every item types its own letter in both modes.
+    for (bool synchronized : {true, false}) {
+        if (form->Synchronized->isChecked() != synchronized) form->Synchronized->trigger();
+        for (QAction* a : form->Edit1->actions()) {
+            if (a->isSeparator() || !a->isVisible()) continue;
+            form->ZBCommand->clear();
+            a->trigger();
+            EXPECT_EQ(form->MemoText(), a->text().left(1).toLatin1());
+        }
+    }
+}

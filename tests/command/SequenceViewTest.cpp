@@ -1,0 +1,162 @@
+// Drawing of the sequence listing: the fill colour of each row by its text, the mode and the selection.
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QTest>
+
+#include "support/FormHarness.h"
+
+namespace {
+
+const QColor kCyan(192, 255, 255);
+const QColor kWhite(255, 255, 255);
+const QColor kRed(255, 0, 0);
+
+class SequenceView : public ::testing::Test {
+protected:
+    void SetUp() override { form = &harness.Start(); }
+
+    void Show(const QByteArray& memo) {
+        form->SetMemoText(memo);
+        form->UpdateSequence();
+    }
+
+    QImage Render() {
+        QCoreApplication::processEvents();  // the list lays its rows out lazily
+        return form->Sequence->viewport()->grab().toImage();
+    }
+
+    // Fill colour of a row, sampled at its right end where no text is drawn.
+    QColor Fill(const QImage& image, int row) { return image.pixelColor(image.width() - 6, row * 16 + 8); }
+
+    // Columns of the row that hold a dark (text) pixel.
+    static QVector<int> InkColumns(const QImage& image, int row) {
+        QVector<int> columns;
+        for (int x = 0; x < image.width(); ++x) {
+            for (int y = row * 16; y < row * 16 + 16; ++y) {
+                if (image.pixelColor(x, y).lightness() < 100) {
+                    columns << x;
+                    break;
+                }
+            }
+        }
+        return columns;
+    }
+
+    FormHarness harness;
+    TForm1* form = nullptr;
+};
+
+}  // namespace
+
+TEST_F(SequenceView, MessageRowsAreWhiteAndCommandRowsKeepTheListColour) {
+    Show("PSDvvvSQSZ");
+    const QImage image = Render();
+    for (int row : {0, 1, 2, 4, 5, 6, 7})
+        EXPECT_EQ(Fill(image, row), kCyan) << row;
+    EXPECT_EQ(Fill(image, 3), kWhite);
+    // Below the last row the list shows its own background.
+    EXPECT_EQ(image.pixelColor(image.width() - 6, 8 * 16 + 8), kCyan);
+}
+
+TEST_F(SequenceView, RowsThatStartWithGJOrYLookLikeCommands) {
+    Show("Gx\nK\nJy\nK\n9");
+    const QImage image = Render();
+    EXPECT_EQ(Fill(image, 0), kCyan);
+    EXPECT_EQ(Fill(image, 2), kCyan);
+    EXPECT_EQ(Fill(image, 4), kWhite);
+}
+
+TEST_F(SequenceView, IncompatibleCommandsAreRedOnlyInSynchronizedMode) {
+    Show("PSDvvvSQSZ");
+    form->Synchronized->trigger();
+    form->SetTellCaption("untouched");
+    QImage image = Render();
+    for (int row = 0; row < 8; ++row)
+        EXPECT_NE(Fill(image, row), kRed) << row;
+    EXPECT_EQ(form->TellCaption(), "untouched");
+
+    Show("APSZ");
+    image = Render();
+    EXPECT_EQ(Fill(image, 0), kRed);
+    EXPECT_EQ(Fill(image, 1), kCyan);
+    EXPECT_EQ(form->TellCaption(), "Contains commands incompatible with Synchronized Beacon!");
+    EXPECT_EQ(form->TellColor(), kRed);
+    EXPECT_EQ(form->TellFontColor(), kWhite);
+
+    // Every hidden letter is drawn red; the others are not.
+    Show("BCDHKLMPQSTUWX");
+    image = Render();
+    for (int row = 0; row < 14; ++row)
+        EXPECT_EQ(Fill(image, row), kCyan) << row;
+    Show("AEFORIVN");
+    image = Render();
+    for (int row = 0; row < 8; ++row)
+        EXPECT_EQ(Fill(image, row), kRed) << row;
+
+    // Turning the option off recolours at the next drawing but leaves the alarm where it is.
+    form->Synchronized->trigger();
+    image = Render();
+    EXPECT_EQ(Fill(image, 0), kCyan);
+    EXPECT_EQ(form->TellCaption(), "Contains commands incompatible with Synchronized Beacon!");
+    // ... until the next key release in the memo sets the strip.
+    QTest::keyClick(form->ZBCommand, Qt::Key_End);
+    EXPECT_EQ(form->TellCaption(), "");
+}
+
+TEST_F(SequenceView, InNormalModeIncompatibleCommandsRaiseNothing) {
+    form->SetTellCaption("untouched");
+    Show("A");
+    EXPECT_EQ(Fill(Render(), 0), kCyan);
+    EXPECT_EQ(form->TellCaption(), "untouched");
+}
+
+TEST_F(SequenceView, GpsMenuNoticeIsRedInBothModes) {
+    for (bool sync : {false, true}) {
+        if (form->Synchronized->isChecked() != sync) form->Synchronized->trigger();
+        Show("K");
+        form->Sequence->addItem("GPS Menu set to programmed beacon slots");
+        const QImage image = Render();
+        EXPECT_EQ(Fill(image, 0), kCyan);
+        EXPECT_EQ(Fill(image, 1), kRed);
+    }
+}
+
+TEST_F(SequenceView, TextIsTrimmedAndDrawnTwoPixelsIn) {
+    Show("x\nK\n   x");
+    const QImage image = Render();
+    const QVector<int> plain = InkColumns(image, 0);
+    const QVector<int> padded = InkColumns(image, 2);
+    ASSERT_FALSE(plain.isEmpty());
+    EXPECT_EQ(plain, padded);  // leading spaces are not drawn
+    EXPECT_GE(plain.first(), 2);
+    EXPECT_LE(plain.first(), 6);
+    // Nothing is drawn in the first two pixel rows of any row.
+    for (int row = 0; row < 3; ++row) {
+        for (int x = 0; x < image.width(); ++x) {
+            EXPECT_GT(image.pixelColor(x, row * 16).lightness(), 100);
+            EXPECT_GT(image.pixelColor(x, row * 16 + 1).lightness(), 100);
+        }
+    }
+    EXPECT_EQ(Fill(image, 2), kWhite);  // a row beginning with a space is a message row
+}
+
+TEST_F(SequenceView, SelectionColourShowsOnlyWhereNoRuleApplies) {
+    form->Synchronized->trigger();
+    Show("KxA");
+    form->Sequence->addItem("GPS Menu set to programmed beacon slots");
+    const QColor highlight = form->Sequence->palette().color(QPalette::Highlight);
+    ASSERT_NE(highlight, kCyan);
+    for (int row = 0; row < 4; ++row) {
+        form->Sequence->setCurrentRow(row);
+        const QImage image = Render();
+        const QColor expected[] = {highlight, kWhite, kRed, kRed};
+        EXPECT_EQ(Fill(image, row), expected[row]) << row;
+    }
+}
+
+TEST_F(SequenceView, RowsAreSixteenPixelsHigh) {
+    Show("PSDvvvSQSZ");
+    EXPECT_EQ(form->Sequence->visualItemRect(form->Sequence->item(0)).height(), 16);
+    EXPECT_EQ(form->Sequence->visualItemRect(form->Sequence->item(5)).top(), 80);
+}

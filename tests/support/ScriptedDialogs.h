@@ -1,0 +1,92 @@
+#pragma once
+// A stand-in for the program's dialogs: answers come from a script, every question is recorded.
+// A question that the script did not foresee fails the test and gets the "No"/"Cancel" answer.
+
+#include <gtest/gtest.h>
+
+#include <QQueue>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <optional>
+
+#include "app/Dialogs.h"
+
+class ScriptedDialogs : public IDialogs {
+public:
+    struct Asked {
+        QString Kind;  // "Warning", "Message", "Error", "Open", "Save", "Input"
+        QString Title;
+        QString Text;
+    };
+
+    // Scripted answers, consumed in order.
+    QQueue<TAnswer> WarningAnswers;
+    QQueue<std::optional<QString>> OpenAnswers;   // nullopt cancels
+    QQueue<std::optional<QString>> SaveAnswers;   // nullopt cancels
+    QQueue<std::optional<QString>> InputAnswers;  // nullopt cancels
+    bool AllowUnscriptedErrors = false;           // errors are expected by the test
+
+    // What was asked.
+    QVector<Asked> Log;
+    QStringList Errors;
+    QStringList Documents;
+    QVector<TFileDialogRequest> OpenRequests;
+    QVector<TFileDialogRequest> SaveRequests;
+    QStringList InputInitialValues;
+
+    int Count(const QString& kind) const {
+        int n = 0;
+        for (const Asked& a : Log)
+            n += a.Kind == kind;
+        return n;
+    }
+
+    TAnswer Warning(const QString& title, const QString& text) override {
+        Log.push_back({"Warning", title, text});
+        if (WarningAnswers.isEmpty()) {
+            ADD_FAILURE() << "unexpected warning box: " << text.toStdString();
+            return TAnswer::No;
+        }
+        return WarningAnswers.dequeue();
+    }
+    void Message(const QString& title, const QString& text) override {
+        Log.push_back({"Message", title, text});
+    }
+    void Error(const QString& text) override {
+        Log.push_back({"Error", QString(), text});
+        Errors << text;
+        if (!AllowUnscriptedErrors) ADD_FAILURE() << "unexpected error box: " << text.toStdString();
+    }
+    bool OpenFile(const TFileDialogRequest& request, QString& chosen) override {
+        Log.push_back({"Open", QString(), request.FileName});
+        OpenRequests.push_back(request);
+        return Answer(OpenAnswers, chosen, "open dialog");
+    }
+    bool SaveFile(const TFileDialogRequest& request, QString& chosen) override {
+        Log.push_back({"Save", QString(), request.FileName});
+        SaveRequests.push_back(request);
+        return Answer(SaveAnswers, chosen, "save dialog");
+    }
+    bool InputQuery(const QString& title, const QString& prompt, QString& value) override {
+        Log.push_back({"Input", title, prompt});
+        InputInitialValues << value;
+        return Answer(InputAnswers, value, "input dialog");
+    }
+    void OpenDocument(const QString& path) override {
+        Log.push_back({"Document", QString(), path});
+        Documents << path;
+    }
+
+private:
+    static bool Answer(QQueue<std::optional<QString>>& queue, QString& out, const char* what) {
+        if (queue.isEmpty()) {
+            ADD_FAILURE() << "unexpected " << what;
+            return false;
+        }
+        std::optional<QString> answer = queue.dequeue();
+        if (!answer) return false;
+        out = *answer;
+        return true;
+    }
+};
