@@ -44,7 +44,10 @@ IDialogs::TAnswer QtDialogs::Warning(const QString& title, const QString& text) 
 }
 
 void QtDialogs::Message(const QString& title, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent_);
+    // Lines of the program's texts are separated by CR LF; the label breaks lines at LF alone.
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    QMessageBox box(QMessageBox::NoIcon, title, shown, QMessageBox::Ok, parent_);
     box.exec();
 }
 

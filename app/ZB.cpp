@@ -285,7 +285,7 @@ void TForm1::BuildMenus() {
     ConnectClick(SetCharacterLimit1, &TForm1::SetCharacterLimit1Click);
     DebugWindow = Options1->addAction(tr("Show Debug Window"));
     DebugWindow->setObjectName("DebugWindow");
-    DebugWindow->setCheckable(true);
+    ConnectToggle(DebugWindow, &TForm1::DebugWindowClick);
     connect(Options1, &QMenu::aboutToShow, this, [this] { Guard([&] { Options1Click(Options1); }); });
 
     GPSMenu = bar->addMenu(tr("&GPS"));
@@ -300,6 +300,8 @@ void TForm1::BuildMenus() {
     N2->setObjectName("N2");
     About1 = Help1->addAction(tr("&About"));
     About1->setObjectName("About1");
+    ConnectClick(Help2, &TForm1::Help2Click);
+    ConnectClick(About1, &TForm1::About1Click);
 }
 
 // Anchored layout at the designed client coordinates: the first group box, the memo and the alert
@@ -424,9 +426,7 @@ QByteArray TForm1::MemoText() const {
     return out.toLatin1();
 }
 
-void TForm1::SetMemoText(const QByteArray& text) {
-    if (text == MemoText()) return;
-    // CR LF, and a lone CR or LF, each become one line break of the memo.
+QString MemoDisplayText(const QByteArray& text) {
     QString converted;
     converted.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -438,7 +438,12 @@ void TForm1::SetMemoText(const QByteArray& text) {
             converted += QChar(static_cast<uchar>(c));
         }
     }
-    ZBCommand->setPlainText(converted);
+    return converted;
+}
+
+void TForm1::SetMemoText(const QByteArray& text) {
+    if (text == MemoText()) return;
+    ZBCommand->setPlainText(MemoDisplayText(text));
 }
 
 QStringList TForm1::MemoLines() const {

@@ -166,6 +166,7 @@ public:
     void Save1Click(QObject* Sender);
     void SaveAs1Click(QObject* Sender);
     void SavePrompt();
+    void ShowFileCaption();
     void WriteMemo(const QString& path);
     void LoadMemo(const QString& path);
 
@@ -194,6 +195,7 @@ public:
     void ProgramBeaconClick(QObject* Sender);
     void Button1Click(QObject* Sender);
     void ComData(TObject* Sender, int Count);
+    void RemovePromptLines();
     void SendXStop(TObject* Sender);
 
     // ---- GPS slots (link/) ---------------------------------------------------------------------------
@@ -212,6 +214,7 @@ public:
     void COM3Click(QObject* Sender);
     void COM4Click(QObject* Sender);
     void CustomPortClick(QObject* Sender);
+    void ChooseNumberedPort(QAction* item, int port);
     void OpenStartupPort();
 
     // ---- Paced wait (link/) --------------------------------------------------------------------------
@@ -276,6 +279,13 @@ private:
     QWidget* client_ = nullptr;
     bool shown_ = false;
 };
+
+// The application's title: the program file's name without folder and extension, its first character
+// as it is and the rest in lower case ("ZBeacon" gives "Zbeacon").
+QString ApplicationTitle(const QString& programFile);
+
+// Single-byte text as a text edit shows it: CR LF, and a lone CR or LF, each become one line break.
+QString MemoDisplayText(const QByteArray& text);
 
 // Outer bounds of a top-level window (frame included, as stored in the settings file). The frame is taken
 // as a fixed allowance, so that applying bounds and reading them back give the same numbers on every

@@ -1,6 +1,5 @@
 // Entry of the program: the main window, then the hidden debug window, then the message loop.
 #include <QApplication>
-#include <QFileInfo>
 
 #include "app/Dialogs.h"
 #include "app/Unit2.h"
@@ -10,8 +9,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // The application's title is the program file's name, first letter as it is, the rest in lower case.
-    const QString base = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    QApplication::setApplicationName(base.left(1) + base.mid(1).toLower());
+    QApplication::setApplicationName(ApplicationTitle(QCoreApplication::applicationFilePath()));
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { Application::SetTerminated(true); });
 
     QtDialogs dialogs;

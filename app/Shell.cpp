@@ -1,0 +1,38 @@
+// Small services of the main window: the debug window, the help page and the About box.
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include "app/Unit2.h"
+#include "app/ZB.h"
+
+QString ApplicationTitle(const QString& programFile) {
+    const QString base = QFileInfo(programFile).completeBaseName();
+    return base.left(1) + base.mid(1).toLower();
+}
+
+void TForm1::DebugWindowClick(QObject*) {
+    DebugWindow->setChecked(!DebugWindow->isChecked());
+    if (!Debug) return;
+    if (DebugWindow->isChecked()) {
+        Debug->show();
+        Debug->raise();
+        Debug->activateWindow();
+    } else {
+        Debug->close();  // closing the debug window only hides it
+    }
+}
+
+// Opens the help page next to the program in the desktop's viewer; a missing page reports nothing.
+void TForm1::Help2Click(QObject*) {
+    dialogs_.OpenDocument(QDir(programDir_).filePath("zbeacon.html"));
+}
+
+void TForm1::About1Click(QObject*) {
+    const QString text = QStringLiteral("Zindle Beacon Setup Program\r\n") + QString(15, ' ') +
+                         QStringLiteral("Version 2.0\r\n") + QStringLiteral("\r\n") + QString(15, ' ') +
+                         QStringLiteral("by the Zindle Beacon Setup developers\r\n") + QString(10, ' ') +
+                         QStringLiteral("https://zindle-beacon.example.org");
+    dialogs_.Message(QApplication::applicationName(), text);
+}

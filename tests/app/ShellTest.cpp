@@ -1,0 +1,77 @@
+// The debug window's menu item, the help page and the About box.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QTest>
+
+#include "support/FormHarness.h"
+
+namespace {
+class Shell : public ::testing::Test {
+protected:
+    void SetUp() override { form = &harness.Start(); }
+    FormHarness harness;
+    TForm1* form = nullptr;
+};
+}  // namespace
+
+TEST(ApplicationTitleTest, FirstLetterKeptRestLowered) {
+    EXPECT_EQ(ApplicationTitle("/usr/local/bin/ZBeacon"), "Zbeacon");
+    EXPECT_EQ(ApplicationTitle("ZBEACON.exe"), "Zbeacon");
+    EXPECT_EQ(ApplicationTitle("zB"), "zb");
+}
+
+TEST_F(Shell, AboutShowsTheProgramNameAndVersion) {
+    form->About1->trigger();
+    ASSERT_EQ(harness.Dialogs.Count("Message"), 1);
+    const ScriptedDialogs::Asked& box = harness.Dialogs.Log.last();
+    EXPECT_EQ(box.Title, QApplication::applicationName());
+    const QStringList lines = box.Text.split("\r\n");
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_EQ(lines[0], "Zindle Beacon Setup Program");
+    EXPECT_EQ(lines[1], QString(15, ' ') + "Version 2.0");
+    EXPECT_EQ(lines[2], "");
+    EXPECT_TRUE(lines[3].startsWith(QString(15, ' ') + "by ")) << lines[3].toStdString();
+    EXPECT_TRUE(lines[4].startsWith(QString(10, ' ') + "http")) << lines[4].toStdString();
+    EXPECT_NE(lines[4].at(10), ' ');
+}
+
+TEST_F(Shell, HelpOpensThePageNextToTheProgramFromEitherWindow) {
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    QTest::keyClick(form->ZBCommand, Qt::Key_F1);
+    ASSERT_EQ(harness.Dialogs.Documents, QStringList{harness.PathOf("zbeacon.html")});
+    EXPECT_EQ(harness.Dialogs.Count("Error"), 0);  // a missing page reports nothing
+
+    form->DebugWindow->trigger();
+    harness.Debug().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&harness.Debug()));
+    QTest::keyClick(harness.Debug().Memo, Qt::Key_F1);
+    EXPECT_EQ(harness.Dialogs.Documents.size(), 2);
+}
+
+TEST_F(Shell, DebugWindowFollowsItsTickNotItsCloseBox) {
+    TDebug& debug = harness.Debug();
+    EXPECT_FALSE(debug.isVisible());
+    form->DebugWindow->trigger();
+    EXPECT_TRUE(form->DebugWindow->isChecked());
+    EXPECT_TRUE(debug.isVisible());
+    form->DebugWindow->trigger();
+    EXPECT_FALSE(form->DebugWindow->isChecked());
+    EXPECT_FALSE(debug.isVisible());
+
+    // Closed by its own close box: hidden, the item stays ticked; it then takes two choices to show it.
+    form->DebugWindow->trigger();
+    debug.close();
+    EXPECT_FALSE(debug.isVisible());
+    EXPECT_TRUE(form->DebugWindow->isChecked());
+    form->DebugWindow->trigger();
+    EXPECT_FALSE(form->DebugWindow->isChecked());
+    EXPECT_FALSE(debug.isVisible());
+    form->DebugWindow->trigger();
+    EXPECT_TRUE(debug.isVisible());
+    // Closing the debug window never closes the program's main window.
+    debug.close();
+    EXPECT_TRUE(form->isVisible());
+}
