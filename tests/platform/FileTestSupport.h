@@ -7,10 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <set>
 #include <string>
@@ -97,6 +100,20 @@ private:
     void (*previous_)(int) = SIG_DFL;
     bool active_ = false;
 };
+
+// Runs `action`, which reads the FIFO at `fifo`, on a thread of its own and returns its result. Should
+// the action block, the test fails and the FIFO gets a writer for a moment, which releases the reader,
+// so that a fault shows as a failure rather than a hung test.
+template <typename F>
+auto WithoutBlocking(const std::string& fifo, F action) -> decltype(action()) {
+    auto result = std::async(std::launch::async, action);
+    if (result.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "reading the FIFO " << fifo << " blocked";
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    }
+    return result.get();
+}
 
 // Sets the umask for a scope.
 class UmaskScope {
