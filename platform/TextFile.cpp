@@ -1,0 +1,291 @@
+#include "platform/TextFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <thread>
+
+#include "platform/Exception.h"
+
+namespace TextFile {
+
+namespace {
+
+// Closes a descriptor on every path out of a function, keeping errno intact.
+class FdGuard {
+public:
+    explicit FdGuard(int fd) : fd_(fd) {}
+    FdGuard(const FdGuard&) = delete;
+    FdGuard& operator=(const FdGuard&) = delete;
+    ~FdGuard() {
+        if (fd_ >= 0) {
+            const int saved = errno;
+            ::close(fd_);
+            errno = saved;
+        }
+    }
+    int get() const { return fd_; }
+    // Closes now and reports the result (close can report a delayed write error).
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// How long a read waits for a writer's exclusive lock before it gives up.
+constexpr auto kLockPatience = std::chrono::seconds(1);
+constexpr auto kLockRetry = std::chrono::milliseconds(10);
+
+// Takes a shared advisory lock. Waits a little for a writer that holds the lock; a file system that
+// has no locks is read without one.
+bool LockShared(int fd) {
+    const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+    for (;;) {
+        if (::flock(fd, LOCK_SH | LOCK_NB) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) return true;  // no locking here (ENOLCK, EOPNOTSUPP...): read anyway
+        if (std::chrono::steady_clock::now() >= deadline) {
+            errno = EWOULDBLOCK;
+            return false;
+        }
+        // flock has no timeout of its own, so the wait for the writer is a short poll.
+        std::this_thread::sleep_for(kLockRetry);
+    }
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The folder part of a path including its trailing '/', or "" for a bare name.
+std::string FolderPrefix(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Follows symbolic links until the path names something that is not a link (or nothing yet), so that
+// the file a link points to is replaced and the link itself stays.
+bool ResolveLinks(const std::string& path, std::string& resolved) {
+    std::string current = path;
+    for (int hops = 0;; ++hops) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0) {
+            if (errno != ENOENT) return false;
+            resolved = current;  // a new file, or a dangling link's target, is created
+            return true;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            resolved = current;
+            return true;
+        }
+        if (hops >= 40) {
+            errno = ELOOP;
+            return false;
+        }
+        std::string target(256, '\0');
+        for (;;) {
+            const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+            if (n < 0) return false;
+            if (static_cast<std::size_t>(n) < target.size()) {
+                target.resize(static_cast<std::size_t>(n));
+                break;
+            }
+            target.resize(target.size() * 2);
+        }
+        if (target.empty()) {
+            errno = ENOENT;
+            return false;
+        }
+        current = target[0] == '/' ? target : FolderPrefix(current) + target;
+    }
+}
+
+std::string RandomSuffix() {
+    thread_local std::mt19937_64 generator{
+        (static_cast<uint64_t>(std::random_device{}()) << 32) ^
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        static_cast<uint64_t>(::getpid())};
+    static const char digits[] = "0123456789abcdef";
+    uint64_t value = generator();
+    std::string suffix(12, '0');
+    for (char& c : suffix) {
+        c = digits[value & 0xF];
+        value >>= 4;
+    }
+    return suffix;
+}
+
+// Flushes a folder's entries after a rename; best effort, the data itself is already safe.
+void SyncFolder(const std::string& prefix) {
+    const std::string folder = prefix.empty() ? std::string(".") : prefix;
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+ReadResult ReadRegularFile(const std::string& path, std::string& bytes, std::size_t limit, bool sharedLock) {
+    bytes.clear();
+    if (path.empty()) {
+        errno = ENOENT;
+        return ReadResult::Missing;
+    }
+    // Non-blocking open: opening a FIFO for reading would otherwise wait for a writer.
+    FdGuard fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0) {
+        return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return ReadResult::Failed;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return ReadResult::Failed;
+    }
+    if (sharedLock && !LockShared(fd.get())) return ReadResult::Failed;
+
+    const auto size = static_cast<uint64_t>(st.st_size);
+    if (size > limit) return ReadResult::TooLarge;
+    // One byte more than the file's size, so that the end is seen by the first read when the size is
+    // right; files whose size is not known in advance (some virtual files report 0) grow the buffer.
+    const std::size_t ceiling = limit == SIZE_MAX ? SIZE_MAX : limit + 1;
+    bytes.resize(static_cast<std::size_t>(size) < ceiling ? static_cast<std::size_t>(size) + 1 : ceiling);
+    std::size_t got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (got > limit) return ReadResult::TooLarge;
+            const std::size_t grown = got < ceiling / 2 ? std::max<std::size_t>(got * 2, 65536) : ceiling;
+            bytes.resize(std::min(grown, ceiling));
+        }
+        const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return ReadResult::Failed;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    return ReadResult::Ok;
+}
+
+bool ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
+    std::string target;
+    if (path.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    if (!ResolveLinks(path, target)) return false;
+    const std::string prefix = FolderPrefix(target);
+    const std::string name = target.substr(prefix.size());
+    if (name.empty() || name == "." || name == "..") {
+        errno = EISDIR;
+        return false;
+    }
+
+    struct stat old {};
+    const bool haveOld = ::stat(target.c_str(), &old) == 0;
+    if (!haveOld && errno != ENOENT) return false;
+    if (haveOld && !S_ISREG(old.st_mode)) {
+        errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+
+    // The new file is a hidden sibling, so the rename stays within one file system. Its name is cut
+    // short enough to stay within the file-name limit whatever the target's name.
+    std::string temp;
+    int rawFd = -1;
+    for (int attempt = 0; attempt < 100 && rawFd < 0; ++attempt) {
+        temp = prefix + "." + name.substr(0, 200) + "." + RandomSuffix() + ".tmp";
+        // Mode 0666 lets the umask decide the bits of a file created afresh.
+        rawFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (rawFd < 0 && errno != EEXIST) return false;
+    }
+    if (rawFd < 0) return false;
+    FdGuard fd(rawFd);
+
+    const auto fail = [&temp] {
+        const int saved = errno;
+        ::unlink(temp.c_str());
+        errno = saved;
+        return false;
+    };
+
+    if (haveOld) {
+        // Keep the owner where the system allows it (root replacing a user's file), then the mode;
+        // the order matters because a change of owner clears the set-id bits.
+        if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
+            // Not permitted for an ordinary user replacing a file of another group: keep the defaults.
+        }
+        if (::fchmod(fd.get(), old.st_mode & 07777) != 0) return fail();
+    }
+    if (!WriteAll(fd.get(), bytes.data(), bytes.size())) return fail();
+    if (::fsync(fd.get()) != 0) return fail();
+    if (!fd.Close()) return fail();
+    if (::rename(temp.c_str(), target.c_str()) != 0) return fail();
+    SyncFolder(prefix);
+    return true;
+}
+
+}  // namespace TextFile
+
+std::string NormalizeLineBreaks(const std::string& bytes) {
+    std::string text;
+    text.reserve(bytes.size() + bytes.size() / 16 + 16);
+    const std::size_t size = bytes.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        const char c = bytes[i];
+        if (c == '\r') {
+            text += "\r\n";
+            if (i + 1 < size && bytes[i + 1] == '\n') ++i;  // CR LF stays one break
+        } else if (c == '\n') {
+            text += "\r\n";  // an LF here never follows a CR: that pair was taken whole above
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+std::string LoadCommandFile(const std::string& path, std::size_t capacity) {
+    std::string raw;
+    switch (TextFile::ReadRegularFile(path, raw, capacity, true)) {
+        case TextFile::ReadResult::Ok:
+            break;
+        case TextFile::ReadResult::TooLarge:
+            // The conversion never shortens the text, so a file already larger than the capacity
+            // cannot fit once converted.
+            throw Exception("Text exceeds memo capacity");
+        case TextFile::ReadResult::Missing:
+        case TextFile::ReadResult::Failed:
+            throw EFOpenError("Cannot open file " + path);
+    }
+    std::string text = NormalizeLineBreaks(raw);
+    if (text.size() > capacity) throw Exception("Text exceeds memo capacity");
+    return text;
+}
+
+void SaveCommandFile(const std::string& path, const std::string& bytes) {
+    if (!TextFile::ReplaceFileAtomically(path, bytes)) throw EFCreateError("Cannot create file " + path);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// Whole-file reading and crash-safe replacement of files, and the command file layer on top of them.
+//
+// Files hold single-byte text: bytes pass through unchanged, nothing is re-encoded.
+
+#include <cstddef>
+#include <string>
+
+namespace TextFile {
+
+// Outcome of ReadRegularFile.
+enum class ReadResult {
+    Ok,        // the whole file is in `bytes`
+    Missing,   // the path (or a folder on it) does not exist
+    TooLarge,  // the file holds more than `limit` bytes; `bytes` is unspecified
+    Failed,    // not a regular file, or it could not be opened or read; errno tells why
+};
+
+// Reads the regular file at `path` whole. Anything that is not a regular file (a folder, a FIFO, a
+// device) is refused without blocking. When `sharedLock` is true, a shared advisory lock (flock) is
+// held while reading, so that a cooperating writer waits until the read is done; a file whose lock
+// stays taken by a writer for about a second counts as unreadable. At most `limit` bytes are
+// accepted, so a file that grows without end cannot exhaust the memory.
+ReadResult ReadRegularFile(const std::string& path, std::string& bytes, std::size_t limit, bool sharedLock);
+
+// Replaces the file at `path` by `bytes` so that the path always names either the old file whole or
+// the new one whole: the bytes go to a new file in the same folder, are flushed to the disk (fsync)
+// and then renamed over the old name. The new file keeps the old one's permission bits (and its owner
+// where allowed); a file created afresh gets 0666 masked by the umask. When `path` is a symbolic
+// link, the file it points to is replaced and the link stays. Anything that is not a regular file is
+// never replaced. Returns false on failure with errno set; the old file is then untouched and no
+// temporary file is left behind.
+bool ReplaceFileAtomically(const std::string& path, const std::string& bytes);
+
+}  // namespace TextFile
+
+// Converts every CR not followed by LF, and every LF not preceded by CR, into CR LF. A CR LF pair stays
+// one line break; an LF followed by a CR becomes two.
+std::string NormalizeLineBreaks(const std::string& bytes);
+
+// Reads the command file at `path` whole (under a shared advisory lock) and returns its bytes with
+// the line breaks normalized. Throws EFOpenError "Cannot open file <path>" when the file cannot be
+// opened or read or is not a regular file, and Exception "Text exceeds memo capacity" when the
+// normalized text holds more than `capacity` bytes.
+std::string LoadCommandFile(const std::string& path, std::size_t capacity);
+
+// Writes `bytes` unchanged to the command file at `path`, replacing it atomically (see
+// TextFile::ReplaceFileAtomically). Throws EFCreateError "Cannot create file <path>" on failure, with
+// the old file left exactly as it was.
+void SaveCommandFile(const std::string& path, const std::string& bytes);
