@@ -171,6 +171,12 @@ void TForm1::BuildControls() {
     setTabOrder(ProgramBeacon, ReadBeacon);
     setTabOrder(ReadBeacon, Button1);
     setTabOrder(Button1, Sequence);
+
+    OpenDialog1.Filters = QStringList{tr("Text Files (*.txt)"), tr("All Files (*)")};
+    OpenDialog1.DefaultExt = QStringLiteral("txt");
+    SaveDialog1.Filters = QStringList{tr("Text File (*.txt)"), tr("All Files (*)")};
+    SaveDialog1.DefaultExt = QStringLiteral("txt");
+    SaveDialog1.OverwritePrompt = true;
 }
 
 QAction* TForm1::AddInsertItem(const char* name, const char* caption) {
@@ -216,6 +222,10 @@ void TForm1::BuildMenus() {
     N1->setObjectName("N1");
     Quit1 = File1->addAction(tr("E&xit"));
     Quit1->setObjectName("Quit1");
+    ConnectClick(new1, &TForm1::new1Click);
+    ConnectClick(Open1, &TForm1::Open1Click);
+    ConnectClick(Save1, &TForm1::Save1Click);
+    ConnectClick(SaveAs1, &TForm1::SaveAs1Click);
     // Exit closes the window exactly as its close box does.
     connect(Quit1, &QAction::triggered, this, &QWidget::close);
 

@@ -4,7 +4,7 @@ namespace Convert {
 
 bool TryStrToInt(std::string_view text, int32_t& value) {
     size_t i = 0;
-    while (i < text.size() && text[i] == ' ')
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
         ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {

@@ -1,5 +1,7 @@
 #include "platform/IniFile.h"
 
+#include "platform/Convert.h"
+
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -237,13 +239,6 @@ std::optional<std::string> ReadValue(const std::string& section, const std::stri
     return std::string(*value);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
@@ -307,41 +302,6 @@ std::vector<std::pair<std::string, std::string>> GetPrivateProfileSection(const 
     return pairs;
 }
 
-bool TryParseInteger(const std::string& text, int32_t& value) {
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    while (i < n && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    bool negative = false;
-    if (i < n && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int base = 10;
-    if (i < n && text[i] == '$') {
-        base = 16;
-        ++i;
-    } else if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    } else if (i < n && (text[i] == 'x' || text[i] == 'X')) {
-        base = 16;
-        ++i;
-    }
-    if (i == n) return false;
-    // Hexadecimal is a magnitude like decimal, not a bit pattern: 0x80000000 is out of range.
-    const int64_t limit = negative ? 2147483648LL : 2147483647LL;
-    int64_t magnitude = 0;
-    for (; i < n; ++i) {
-        const int digit = HexDigit(text[i]);
-        if (digit < 0 || digit >= base) return false;
-        magnitude = magnitude * base + digit;
-        if (magnitude > limit) return false;
-    }
-    value = static_cast<int32_t>(negative ? -magnitude : magnitude);
-    return true;
-}
-
 }  // namespace Profile
 
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
@@ -354,7 +314,7 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key, int32_t def) const {
     const auto text = Profile::ReadValue(section, key, path_);
     int32_t value = 0;
-    return text && Profile::TryParseInteger(*text, value) ? value : def;
+    return text && Convert::TryStrToInt(*text, value) ? value : def;
 }
 
 bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {

@@ -57,11 +57,6 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
 std::vector<std::pair<std::string, std::string>> GetPrivateProfileSection(const std::string& section,
                                                                           const std::string& path);
 
-// Parses a signed 32-bit integer: optional leading spaces or tabs, an optional sign, then decimal
-// digits, or hexadecimal digits after "0x", "0X", "$", "x" or "X" (the sign may precede the prefix:
-// "-0x10" is -16). The whole text must be the number, within -2147483648 to 2147483647.
-bool TryParseInteger(const std::string& text, int32_t& value);
-
 }  // namespace Profile
 
 // A settings file named by its full path. Each call reads or writes the file at once.

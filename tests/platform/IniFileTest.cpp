@@ -1,3 +1,4 @@
+#include "platform/Convert.h"
 #include "platform/IniFile.h"
 
 #include <gtest/gtest.h>
@@ -262,13 +263,13 @@ TEST(IniNumbers, IntegerParsing) {
     };
     for (const auto& c : cases) {
         int32_t value = 12345;
-        EXPECT_EQ(Profile::TryParseInteger(c.text, value), c.ok) << '"' << c.text << '"';
+        EXPECT_EQ(Convert::TryStrToInt(c.text, value), c.ok) << '"' << c.text << '"';
         EXPECT_EQ(value, c.ok ? c.value : 12345) << '"' << c.text << '"';
     }
     int32_t value = 0;
-    EXPECT_TRUE(Profile::TryParseInteger(std::string(3000, '0') + "42", value));
+    EXPECT_TRUE(Convert::TryStrToInt(std::string(3000, '0') + "42", value));
     EXPECT_EQ(value, 42);
-    EXPECT_FALSE(Profile::TryParseInteger(std::string("1\0", 2), value));
+    EXPECT_FALSE(Convert::TryStrToInt(std::string("1\0", 2), value));
 }
 
 TEST(IniNumbers, IntegersAndBooleansInTheFile) {

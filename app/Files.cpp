@@ -1,0 +1,71 @@
+// Command files: New, Open, Save, Save As, the save prompt and the window caption.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QListWidget>
+
+#include "app/ZB.h"
+#include "platform/TextFile.h"
+
+namespace {
+// The memo holds at most this much text; a beacon string is about a hundred characters.
+constexpr size_t kMemoCapacity = 1024 * 1024;
+
+std::string NativePath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+}  // namespace
+
+void TForm1::ShowFileCaption() {
+    setWindowTitle(QStringLiteral("Zindle Beacon: ") + QFileInfo(CommandFileName).fileName());
+}
+
+void TForm1::WriteMemo(const QString& path) {
+    SaveCommandFile(NativePath(path), MemoText().toStdString());
+}
+
+void TForm1::LoadMemo(const QString& path) {
+    SetMemoText(QByteArray::fromStdString(LoadCommandFile(NativePath(path), kMemoCapacity)));
+}
+
+void TForm1::SavePrompt() {
+    if (!Modified) return;
+    if (dialogs_.Warning(QStringLiteral("Warning"), QStringLiteral("Save changes?")) ==
+        IDialogs::TAnswer::Yes) {
+        WriteMemo(CommandFileName);
+        Modified = false;
+    }
+}
+
+void TForm1::new1Click(QObject*) {
+    SavePrompt();
+    ZBCommand->clear();
+    Sequence->clear();
+}
+
+void TForm1::Open1Click(QObject*) {
+    SavePrompt();
+    OpenDialog1.InitialDir =
+        CommandFileName.isEmpty() ? QString() : QFileInfo(CommandFileName).absolutePath();
+    QString chosen;
+    if (!dialogs_.OpenFile(OpenDialog1, chosen)) return;
+    CommandFileName = QFileInfo(chosen).absoluteFilePath();
+    LoadMemo(CommandFileName);
+    UpdateSequence();
+    ShowFileCaption();
+}
+
+void TForm1::Save1Click(QObject*) {
+    WriteMemo(CommandFileName);
+    Modified = false;
+}
+
+void TForm1::SaveAs1Click(QObject*) {
+    SaveDialog1.FileName = CommandFileName;
+    QString chosen;
+    if (!dialogs_.SaveFile(SaveDialog1, chosen)) return;
+    CommandFileName = QFileInfo(chosen).absoluteFilePath();
+    WriteMemo(CommandFileName);
+    Modified = false;
+    ShowFileCaption();
+}
