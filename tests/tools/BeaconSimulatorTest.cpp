@@ -294,6 +294,49 @@ TEST(BeaconSimulator, StopAndDestructionJoinWhileTheWorkerIsBlocked) {
     }
 }
 
+TEST(BeaconSimulator, AToolThatNeverReadsBlocksTheBeaconQuietlyUntilTheLineIsFree) {
+    // A long program printed again and again into a port that nobody reads fills the pseudo-terminal
+    // until the beacon can write no more. It must then wait without spinning, drop what overflows its
+    // input buffer, go on once the line is free again, and stop at once whenever asked.
+    BeaconOptions options = Fast();
+    options.program = std::string(4000, 'A');
+    Running run{options};
+    PtyPeer tool(run.sim.DevicePath());
+    auto written = [&] {
+        size_t total = 0;
+        for (const TranscriptEntry& e : Entries(run.sim, Direction::ToTool))
+            total += e.bytes.size();
+        return total;
+    };
+    const size_t perSwitchOn = options.program.size() + 2 + kQuestion.size();
+    bool blocked = false;
+    for (int i = 0; i < 200 && !blocked; ++i) {
+        const size_t target = written() + perSwitchOn;
+        run.sim.SwitchOn();
+        // Wait for the whole text to be written; if it stalls for a second, the line is full.
+        const int64_t deadline = SteadyNs() + 1'000'000'000;
+        while (written() < target && SteadyNs() < deadline)
+            ::poll(nullptr, 0, 1);
+        blocked = written() < target;
+    }
+    ASSERT_TRUE(blocked) << written();
+
+    // The tool's bytes are buffered while the beacon is stuck in its output; beyond 4096 they are lost.
+    ASSERT_TRUE(tool.Send(std::string(5000, 'x')));
+    const int64_t deadline = SteadyNs() + 10'000'000'000;
+    while (!HasNote(run.sim, "input buffer is full") && SteadyNs() < deadline)
+        ::poll(nullptr, 0, 1);
+    EXPECT_TRUE(HasNote(run.sim, "input buffer is full"));
+    EXPECT_LT(CpuOverQuietWindow(), 0.15);
+
+    // The tool opens the port afresh and purges it: the beacon writes the rest of its text.
+    tool.Purge();
+    ASSERT_TRUE(tool.Expect(kQuestion));
+    const int64_t start = SteadyNs();
+    run.sim.Stop();
+    EXPECT_LT(SteadyNs() - start, 2'000'000'000);
+}
+
 TEST(BeaconSimulator, GettersAreSafeWhileTheWorkerRuns) {
     Running run{Fast(true)};
     PtyPeer tool(run.sim.DevicePath());

@@ -23,6 +23,7 @@ constexpr size_t kMaxInputBacklog = 4096;
 // Beyond this many recorded bytes the transcript and Received() stop growing (a runaway peer).
 constexpr size_t kMaxRecordedBytes = 64u << 20;
 constexpr size_t kReadBlock = 4096;
+constexpr int kMaxReadsPerWake = 16;
 constexpr size_t kMaxWriteBlock = 4096;
 constexpr int64_t kNsPerUs = 1000;
 constexpr int64_t kNsPerMs = 1000 * 1000;
@@ -505,7 +506,9 @@ void BeaconSimulator::WriteDueLocked(int64_t now) {
 void BeaconSimulator::ReadFromToolLocked() {
     char buffer[kReadBlock];
     size_t dropped = 0;
-    for (;;) {
+    // A bounded number of reads per wake-up: a peer that writes without pause must not keep the worker
+    // here (and the getters locked out) for ever; poll() reports the rest at once.
+    for (int reads = 0; reads < kMaxReadsPerWake; ++reads) {
         const ssize_t got = ::read(master_, buffer, sizeof buffer);
         if (got > 0) {
             const int64_t now = NowNs();
