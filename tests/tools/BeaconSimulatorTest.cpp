@@ -337,6 +337,27 @@ TEST(BeaconSimulator, AToolThatNeverReadsBlocksTheBeaconQuietlyUntilTheLineIsFre
     EXPECT_LT(SteadyNs() - start, 2'000'000'000);
 }
 
+TEST(BeaconSimulator, TheSinkMayPullTheAdapterAndStopTheSimulator) {
+    Running run{Fast()};
+    std::atomic<bool> acted{false};
+    run.sim.SetTranscriptSink([&](const TranscriptEntry& e) {
+        if (e.direction == Direction::ToTool && e.bytes.find("y/n") != std::string::npos && !acted) {
+            acted = true;
+            run.sim.PullAdapter();
+            run.sim.Stop();
+            (void)run.sim.State();
+        }
+    });
+    PtyPeer tool(run.sim.DevicePath());
+    run.sim.SwitchOn();
+    EXPECT_NE(tool.WaitForHangUp() & (POLLHUP | POLLERR), 0);
+    EXPECT_TRUE(acted);
+    // Whatever the worker was doing, a pull from here and the final join neither hang nor crash.
+    run.sim.PullAdapter();
+    run.sim.Stop();
+    EXPECT_EQ(run.sim.State(), "Off");
+}
+
 TEST(BeaconSimulator, GettersAreSafeWhileTheWorkerRuns) {
     Running run{Fast(true)};
     PtyPeer tool(run.sim.DevicePath());

@@ -117,6 +117,7 @@ bool BeaconSimulator::Start(std::string* error) {
         return false;
     }
     stopRequested_ = false;
+    workerDone_ = false;
     running_ = true;
     try {
         worker_ = std::thread(&BeaconSimulator::Run, this);
@@ -184,24 +185,24 @@ void BeaconSimulator::SwitchOn() {
 void BeaconSimulator::PullAdapter() {
     std::unique_lock lock(mutex_);
     if (master_ < 0) return;
-    if (!running_ || OnWorkerThread()) {
-        // No poll() is using the descriptors at this moment.
-        LoseAdapterLocked("adapter pulled");
-        return;
+    if (running_ && !workerDone_ && !OnWorkerThread()) {
+        // The worker may be sleeping in poll() on the master: let it close the descriptors itself.
+        const uint64_t target = pullsDone_ + 1;
+        pullRequested_ = true;
+        Wake();
+        pulled_.wait(lock, [&] { return pullsDone_ >= target || !running_ || workerDone_; });
     }
-    // The worker may be sleeping in poll() on the master: let it close the descriptors itself.
-    const uint64_t target = pullsDone_ + 1;
-    pullRequested_ = true;
-    Wake();
-    pulled_.wait(lock, [&] { return pullsDone_ >= target || !running_; });
+    // Otherwise no poll() is using the descriptors now (or ever again).
+    if (master_ >= 0) LoseAdapterLocked("adapter pulled");
 }
 
 bool BeaconSimulator::ReplugAdapter(std::string* error) {
-    PullAdapter();
-    std::lock_guard lock(mutex_);
-    if (master_ >= 0) {
-        // Another thread plugged a new adapter in meanwhile.
-        LoseAdapterLocked("adapter pulled");
+    std::unique_lock lock(mutex_);
+    // Another thread may plug an adapter in while this one is pulled; pull until none is left.
+    while (master_ >= 0) {
+        lock.unlock();
+        PullAdapter();
+        lock.lock();
     }
     if (!OpenPtyLocked(error)) return false;
     IdleLocked();
@@ -372,6 +373,11 @@ void BeaconSimulator::Run() {
                 LoseAdapterLocked("the pseudo-terminal failed");
             }
         }
+    }
+    {
+        std::lock_guard lock(mutex_);
+        workerDone_ = true;
+        pulled_.notify_all();
     }
     DeliverToSink();
 }

@@ -125,6 +125,7 @@ private:
     std::thread worker_;
     bool running_ = false;
     bool stopRequested_ = false;
+    bool workerDone_ = false;  // the worker has left its loop and polls no more
     bool pullRequested_ = false;
     uint64_t pullsDone_ = 0;
 
