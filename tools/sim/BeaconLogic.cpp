@@ -88,23 +88,14 @@ std::string BeaconLogic::CheckConfig(const BeaconConfig& config) {
     return {};
 }
 
-namespace {
-
-BeaconConfig Checked(BeaconConfig config) {
-    std::string fault = BeaconLogic::CheckConfig(config);
+BeaconLogic::BeaconLogic(BeaconConfig config) {
+    std::string fault = CheckConfig(config);
     if (!fault.empty()) throw std::invalid_argument(fault);
-    return config;
+    synchronized_ = config.synchronized;
+    echo_ = config.echo;
+    program_ = std::move(config.program);
+    slots_ = std::move(config.slots);
 }
-
-}  // namespace
-
-BeaconLogic::BeaconLogic(BeaconConfig config) : BeaconLogic(Checked(std::move(config)), 0) {}
-
-BeaconLogic::BeaconLogic(BeaconConfig&& config, int)
-    : synchronized_(config.synchronized),
-      echo_(config.echo),
-      program_(std::move(config.program)),
-      slots_(std::move(config.slots)) {}
 
 void BeaconLogic::SwitchOn() {
     SwitchOff();

@@ -99,7 +99,6 @@ public:
     bool Synchronized() const { return synchronized_; }
 
 private:
-    BeaconLogic(BeaconConfig&& checked, int);
     void Print(std::string text, Prompt prompt = Prompt::None);
     void AskChangeProgram();
     void AskForMessage();
@@ -108,8 +107,8 @@ private:
     void StartBeaconing();
     FeedResult FeedSlotTime(unsigned char byte);
 
-    bool synchronized_;
-    bool echo_;
+    bool synchronized_ = false;
+    bool echo_ = false;
     std::string program_;
     std::string slots_;
     BeaconState state_ = BeaconState::Off;

@@ -155,8 +155,9 @@ int main(int argc, char** argv) {
     out.Write(banner);
 
     LineReader reader;
-    bool readInput = cli.readInput;
+    const bool readInput = cli.readInput;
     bool quit = false;
+    int status = 0;
     while (!quit) {
         pollfd fds[3];
         nfds_t count = 0;
@@ -172,6 +173,7 @@ int main(int argc, char** argv) {
         const int ready = ::poll(fds, count, timeoutMs);
         if (ready < 0 && errno != EINTR) {
             out.Write(std::string("zbeacon-sim: poll failed: ") + std::strerror(errno) + "\n");
+            status = 1;
             break;
         }
         printer.FlushIfQuiet(NowNs());
@@ -212,5 +214,5 @@ int main(int argc, char** argv) {
     sim.SetTranscriptSink(nullptr);
     printer.Flush();
     out.Write("\n" + FormatSummary(sim.StoredProgram(), sim.Slots(), sim.AnswerLog()));
-    return 0;
+    return status;
 }
