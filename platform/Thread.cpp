@@ -181,24 +181,29 @@ void TThread::Synchronize(TThread* Thread, const std::function<void()>& Routine)
         }
         request->routine = Routine;
     }
+    // The queued routine touches the request and its own captures only under the hand-off lock,
+    // which orders it after everything the worker did before posting, and both sides let go of
+    // the request under that lock as well.
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [request, mark = std::make_shared<QueuedMark>()]() mutable {
+            std::unique_lock lock(HandOffMutex());
             mark.reset();
-            {
-                std::lock_guard lock(HandOffMutex());
-                if (request->state != Request::Pending) return;
-                request->state = Request::Running;
+            if (request->state != Request::Pending) {
+                request.reset();
+                return;
             }
+            request->state = Request::Running;
+            lock.unlock();
             try {
                 request->routine();
             } catch (...) {
                 request->error = std::current_exception();
             }
-            {
-                std::lock_guard lock(HandOffMutex());
-                request->state = Request::Done;
-            }
+            lock.lock();
+            request->state = Request::Done;
+            request.reset();
+            lock.unlock();
             HandOffDone().notify_all();
         },
         Qt::QueuedConnection);
@@ -209,6 +214,7 @@ void TThread::Synchronize(TThread* Thread, const std::function<void()>& Routine)
             lock, [&] { return request->state == Request::Done || request->state == Request::Cancelled; });
         if (Thread != nullptr) Thread->pending_.reset();
         error = request->error;
+        request.reset();
     }
     if (error) std::rethrow_exception(error);
 }

@@ -34,6 +34,7 @@ protected:
         } catch (...) {
         }
         Application::SetExceptionHandler(nullptr);
+        TThread::WaitForFreeThreads();  // the watcher may still use the fake layer
     }
     std::string OpenError() {
         try {
