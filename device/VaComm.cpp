@@ -129,8 +129,9 @@ void TVaCommThread::Execute() {
             if (Terminated()) break;
             ok = wake_.WaitFor(Sync::INFINITE) == wrSignaled;
         }
-        if (Terminated() || Application::Terminated()) continue;
-        if (ok && eventMask_ != 0) {
+        if (Terminated()) continue;
+        // While the application shuts down, completed waits are not handed over.
+        if (ok && eventMask_ != 0 && !Application::Terminated()) {
             Synchronize([this] { DoEvent(); });
             wake_.ResetEvent();
         } else {

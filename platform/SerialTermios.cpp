@@ -250,7 +250,7 @@ void TTermiosSerial::Device::CheckTxEmpty() {
     if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued == 0) {
         txPending = false;
         events |= EV_TXEMPTY;
-        PokeAll();
+        if ((mask & EV_TXEMPTY) != 0) PokeAll();
     }
 }
 

@@ -379,6 +379,21 @@ TEST_F(VaCommFake, WatcherHandsEventsToTheGuiThreadAndReportsHandlerErrors) {
     EXPECT_EQ(counts.size(), 2u);
 }
 
+TEST_F(VaCommFake, NothingIsHandedOverWhileTheApplicationShutsDown) {
+    int events = 0;
+    com.OnData = [&](TObject*, int32_t) { ++events; };
+    com.Open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.waitCalls == 1; }, 5000));
+    Application::SetTerminated(true);
+    fake.inQueue = 1;
+    fake.Fire(EV_RXCHAR);
+    const bool waitedAgain = QTest::qWaitFor([&] { return fake.waitCalls == 2; }, 5000);
+    Application::SetTerminated(false);
+    ASSERT_TRUE(waitedAgain);
+    EXPECT_EQ(TThread::QueuedHandOffs(), 0);
+    EXPECT_EQ(events, 0);
+}
+
 TEST_F(VaCommFake, WaitsThatFailAtOnceAreRetriedAtAPacedRate) {
     fake.waitFailsAtOnce = true;
     com.Open();
