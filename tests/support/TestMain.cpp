@@ -5,9 +5,14 @@
 #include <QApplication>
 #include <memory>
 
+#include "platform/Thread.h"
+
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     std::unique_ptr<QApplication> app;
     if (!GTEST_FLAG_GET(list_tests)) app = std::make_unique<QApplication>(argc, argv);
-    return RUN_ALL_TESTS();
+    int result = RUN_ALL_TESTS();
+    // Watcher threads end on their own after their port closed; let them finish before exit.
+    TThread::WaitForFreeThreads();
+    return result;
 }

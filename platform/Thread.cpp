@@ -1,0 +1,237 @@
+#include "platform/Thread.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+#include <condition_variable>
+#include <utility>
+#include <vector>
+
+struct TThread::Request {
+    enum State { Pending, Running, Done, Cancelled };
+    std::function<void()> routine;
+    std::exception_ptr error;
+    State state = Pending;
+};
+
+namespace {
+
+// One lock and one condition for every hand-off: workers wait on it until their request has
+// run or was cancelled. Terminate takes the same lock, which makes the check for termination
+// and the queuing of a request one step.
+std::mutex& HandOffMutex() {
+    static std::mutex m;
+    return m;
+}
+std::condition_variable& HandOffDone() {
+    static std::condition_variable cv;
+    return cv;
+}
+
+// Free-on-terminate threads: the number still running, and the system threads of those that
+// have finished but may not have ended yet (joined later, never by themselves).
+struct FreeThreads {
+    std::mutex mutex;
+    std::condition_variable allDone;
+    int running = 0;
+    std::vector<std::thread> ended;
+};
+FreeThreads& Free() {
+    static FreeThreads* f = new FreeThreads;  // never destroyed: threads may use it late at exit
+    return *f;
+}
+
+void JoinEnded() {
+    std::vector<std::thread> ended;
+    {
+        std::lock_guard lock(Free().mutex);
+        ended.swap(Free().ended);
+    }
+    for (auto& t : ended)
+        t.join();
+}
+
+std::atomic<int> queuedHandOffs{0};
+
+// Counts a posted hand-off until the GUI thread takes it up or drops it unrun.
+struct QueuedMark {
+    QueuedMark() { queuedHandOffs.fetch_add(1); }
+    QueuedMark(const QueuedMark&) = delete;
+    ~QueuedMark() { queuedHandOffs.fetch_sub(1); }
+};
+
+bool OnGuiThread() {
+    QCoreApplication* app = QCoreApplication::instance();
+    return app == nullptr || QThread::currentThread() == app->thread();
+}
+
+}  // namespace
+
+int NicenessOf(TThreadPriority Priority) {
+    static const int nice[] = {19, 10, 5, 0, -5, -10, -20};
+    return nice[static_cast<int>(Priority)];
+}
+
+TThread::TThread() = default;
+
+TThread::~TThread() {
+    if (thread_.joinable()) {
+        {
+            std::lock_guard lock(HandOffMutex());
+            terminated_.store(true, std::memory_order_release);
+            if (pending_ && pending_->state == Request::Pending) pending_->state = Request::Cancelled;
+        }
+        HandOffDone().notify_all();
+        thread_.join();
+    }
+}
+
+void TThread::Start() {
+    if (started_.exchange(true)) return;
+    JoinEnded();
+    std::lock_guard lock(Free().mutex);  // Run takes it before it moves thread_ away
+    if (freeOnTerminate_) ++Free().running;
+    thread_ = std::thread(&TThread::Run, this);
+}
+
+void TThread::Run(TThread* Self) {
+    Self->ApplyPriority();
+    try {
+        Self->Execute();
+    } catch (...) {
+        Self->fatal_ = std::current_exception();
+    }
+    if (!Self->freeOnTerminate_) {
+        Self->finished_.store(true, std::memory_order_release);
+        return;
+    }
+    // Wait out a Terminate that is still running on another thread, then hand the system
+    // thread to the joiners and delete the object.
+    { std::lock_guard lock(HandOffMutex()); }
+    Self->finished_.store(true, std::memory_order_release);
+    {
+        std::lock_guard lock(Free().mutex);
+        Free().ended.push_back(std::move(Self->thread_));
+    }
+    delete Self;
+    std::lock_guard lock(Free().mutex);
+    --Free().running;
+    Free().allDone.notify_all();
+}
+
+void TThread::Terminate() {
+    {
+        std::lock_guard lock(HandOffMutex());
+        terminated_.store(true, std::memory_order_release);
+        if (pending_ && pending_->state == Request::Pending) pending_->state = Request::Cancelled;
+        TerminatedSet();
+    }
+    HandOffDone().notify_all();
+}
+
+void TThread::WaitFor() {
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void TThread::TerminateAndWait() {
+    Terminate();
+    WaitFor();
+}
+
+void TThread::SetFreeOnTerminate(bool Value) {
+    if (!Started()) freeOnTerminate_ = Value;
+}
+
+TThreadPriority TThread::Priority() const {
+    std::lock_guard lock(priorityMutex_);
+    return priority_;
+}
+
+void TThread::SetPriority(TThreadPriority Value) {
+    std::lock_guard lock(priorityMutex_);
+    priority_ = Value;
+    if (tid_ != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid_), NicenessOf(priority_));
+}
+
+void TThread::ApplyPriority() {
+    std::lock_guard lock(priorityMutex_);
+    tid_ = static_cast<int>(syscall(SYS_gettid));
+    if (priority_ != tpNormal) setpriority(PRIO_PROCESS, static_cast<id_t>(tid_), NicenessOf(priority_));
+}
+
+void TThread::Synchronize(const std::function<void()>& Routine) {
+    Synchronize(this, Routine);
+}
+
+void TThread::Synchronize(TThread* Thread, const std::function<void()>& Routine) {
+    if (OnGuiThread()) {
+        Routine();
+        return;
+    }
+    auto request = std::make_shared<Request>();
+    {
+        std::lock_guard lock(HandOffMutex());
+        if (Thread != nullptr) {
+            if (Thread->Terminated()) return;
+            Thread->pending_ = request;
+        }
+        request->routine = Routine;
+    }
+    // The queued routine touches the request and its own captures only under the hand-off lock,
+    // which orders it after everything the worker did before posting, and both sides let go of
+    // the request under that lock as well.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [request, mark = std::make_shared<QueuedMark>()]() mutable {
+            std::unique_lock lock(HandOffMutex());
+            mark.reset();
+            if (request->state != Request::Pending) {
+                request.reset();
+                return;
+            }
+            request->state = Request::Running;
+            lock.unlock();
+            try {
+                request->routine();
+            } catch (...) {
+                request->error = std::current_exception();
+            }
+            lock.lock();
+            request->state = Request::Done;
+            request.reset();
+            lock.unlock();
+            HandOffDone().notify_all();
+        },
+        Qt::QueuedConnection);
+    std::exception_ptr error;
+    {
+        std::unique_lock lock(HandOffMutex());
+        HandOffDone().wait(
+            lock, [&] { return request->state == Request::Done || request->state == Request::Cancelled; });
+        if (Thread != nullptr) Thread->pending_.reset();
+        error = request->error;
+        request.reset();
+    }
+    if (error) std::rethrow_exception(error);
+}
+
+int TThread::QueuedHandOffs() {
+    return queuedHandOffs.load();
+}
+
+int TThread::RunningFreeThreads() {
+    std::lock_guard lock(Free().mutex);
+    return Free().running;
+}
+
+void TThread::WaitForFreeThreads() {
+    {
+        std::unique_lock lock(Free().mutex);
+        Free().allDone.wait(lock, [] { return Free().running == 0; });
+    }
+    JoinEnded();
+}
