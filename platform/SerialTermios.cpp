@@ -678,11 +678,14 @@ bool TTermiosSerial::PurgeComm(HANDLE Handle, uint32_t Flags) {
     if ((Flags & PURGE_RXABORT) != 0) ++dev->rxAbort;
     if ((Flags & PURGE_TXABORT) != 0) ++dev->txAbort;
     if ((Flags & (PURGE_RXABORT | PURGE_TXABORT)) != 0) dev->PokeAll();
+    // A line that has hung up (an adapter pulled out) has no queues left to clear: that is no failure,
+    // so that closing a vanished port succeeds and the port can be chosen again.
+    auto flush = [&](int queue) { return tcflush(dev->fd, queue) == 0 || errno == EIO || errno == ENODEV; };
     if ((Flags & PURGE_RXCLEAR) != 0) {
         dev->input.clear();
-        if (tcflush(dev->fd, TCIFLUSH) != 0) return Sys::FailFromErrno();
+        if (!flush(TCIFLUSH)) return Sys::FailFromErrno();
     }
-    if ((Flags & PURGE_TXCLEAR) != 0 && tcflush(dev->fd, TCOFLUSH) != 0) return Sys::FailFromErrno();
+    if ((Flags & PURGE_TXCLEAR) != 0 && !flush(TCOFLUSH)) return Sys::FailFromErrno();
     return true;
 }
 
@@ -773,6 +776,9 @@ bool TTermiosSerial::CloseHandle(HANDLE Handle) {
     dev->PokeAll();
     dev->idle.wait(lock, [&] { return dev->pollers == 0; });
     if (dev->txEpoll >= 0) ::close(dev->txEpoll);
+    // The exclusive flag belongs to the terminal, not to our descriptor: clear it, or a device that
+    // another process keeps open (a simulator, a terminal multiplexer) could not be opened again.
+    ioctl(dev->fd, TIOCNXCL);
     ::close(dev->fd);
     dev->txEpoll = -1;
     dev->fd = -1;
