@@ -18,6 +18,8 @@
 
 #include "app/Unit2.h"
 #include "command/SequenceView.h"
+#include "device/SuperTimer.h"
+#include "device/VaComm.h"
 #include "platform/Application.h"
 
 namespace {
@@ -92,12 +94,33 @@ TForm1::TForm1(const QString& programDir, IDialogs& dialogs, QWidget* parent)
     setFont(DesignFont("MS Sans Serif", QFont::SansSerif, 11, false));
     BuildControls();
     BuildMenus();
+    BuildComponents();
     WindowBounds::Apply(this, kDesignedLeft, kDesignedTop, kDesignedWidth, kDesignedHeight);
     Application::SetExceptionHandler([this](const std::exception& e) { ShowError(e); });
 }
 
 TForm1::~TForm1() {
+    // The components go first: their threads may still hand events to this window.
+    SendX.reset();
+    Com.reset();
     Application::SetExceptionHandler(nullptr);
+}
+
+// The serial port (9600 baud, 8N1, data events only, no handshake, DTR and RTS held off, no port
+// chosen) and the one-second countdown that starts the upload.
+void TForm1::BuildComponents() {
+    Com = std::make_unique<TVaComm>();
+    Com->SetBaudrate(br9600);
+    Com->SetMonitorEvents({ceData});
+    Com->SetFlowControl(fcNone);
+    Com->SetDTRControl(dtrDisable);
+    Com->SetRTSControl(rtsDisable);
+    Com->SetPortNum(0);
+    Com->OnData = [this](TObject* Sender, int Count) { Guard([&] { ComData(Sender, Count); }); };
+
+    SendX = std::make_unique<TSuperTimer>();
+    SendX->SetCountDown(true);
+    SendX->OnStop = [this](TObject* Sender) { Guard([&] { SendXStop(Sender); }); };
 }
 
 void TForm1::BuildControls() {
@@ -132,6 +155,10 @@ void TForm1::BuildControls() {
     Button1->setObjectName("Button1");
     for (QPushButton* button : {ReadBeacon, ProgramBeacon, Button1})
         button->setAutoDefault(false);
+    connect(ReadBeacon, &QPushButton::clicked, this, [this] { Guard([&] { ReadBeaconClick(ReadBeacon); }); });
+    connect(ProgramBeacon, &QPushButton::clicked, this,
+            [this] { Guard([&] { ProgramBeaconClick(ProgramBeacon); }); });
+    connect(Button1, &QPushButton::clicked, this, [this] { Guard([&] { Button1Click(Button1); }); });
 
     Tell = new QLabel(GroupBox1);
     Tell->setObjectName("Tell");
@@ -290,6 +317,12 @@ void TForm1::BuildMenus() {
     COM4 = addPort("COM4", tr("COM 4"));
     CustomPort = addPort("CustomPort", tr("Custom ..."));
     Com0->setChecked(true);
+    ConnectClick(Com0, &TForm1::Com0Click);
+    ConnectClick(COM1, &TForm1::COM1Click);
+    ConnectClick(COM2, &TForm1::COM2Click);
+    ConnectClick(COM3, &TForm1::COM3Click);
+    ConnectClick(COM4, &TForm1::COM4Click);
+    ConnectClick(CustomPort, &TForm1::CustomPortClick);
     SetCharacterLimit1 = Options1->addAction(tr("Set Character Limit ..."));
     SetCharacterLimit1->setObjectName("SetCharacterLimit1");
     ConnectClick(SetCharacterLimit1, &TForm1::SetCharacterLimit1Click);
@@ -397,27 +430,6 @@ void TForm1::ShowError(const std::exception& e) {
 QString TForm1::SettingsPath() const {
     return QDir(programDir_).filePath("zbeacon.ini");
 }
-
-// ---- Start-up and close ----------------------------------------------------------------------------
-
-void TForm1::FormCreate() {
-    ReceivedText.clear();
-    LinkMode.clear();
-    BuildGPSMenu();
-    CommandFileName = QDir(programDir_).filePath("default.txt");
-    MaxChar = 127;
-    SlotMask = "100000000000100000000000";
-    ApplySynchronizedMode();
-    Modified = false;
-    Com0->setChecked(true);
-    TickSlotsFromMask();
-}
-
-void TForm1::FormShow() {
-    UpdateSequence();
-}
-
-void TForm1::FormClose() {}
 
 // ---- Shared surfaces ---------------------------------------------------------------------------------
 

@@ -152,6 +152,8 @@ public:
 
     TFileDialogRequest OpenDialog1;
     TFileDialogRequest SaveDialog1;
+    std::unique_ptr<TVaComm> Com;
+    std::unique_ptr<TSuperTimer> SendX;
 
     TDebug* Debug = nullptr;
 
@@ -268,6 +270,7 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
+    void BuildComponents();
     void LayoutControls();
     QAction* AddInsertItem(const char* name, const char* caption);
     void ConnectClick(QAction* action, void (TForm1::*handler)(QObject*));

@@ -5,19 +5,26 @@
 #include "app/Unit2.h"
 #include "app/ZB.h"
 #include "platform/Application.h"
+#include "platform/Thread.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    // The application's title is the program file's name, first letter as it is, the rest in lower case.
     QApplication::setApplicationName(ApplicationTitle(QCoreApplication::applicationFilePath()));
+    // Once the loop ends, worker threads hand nothing more to the window.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { Application::SetTerminated(true); });
 
-    QtDialogs dialogs;
-    TForm1 form(QCoreApplication::applicationDirPath(), dialogs);
-    dialogs.SetParent(&form);
-    form.Create();
-    TDebug debug;
-    form.SetDebugWindow(&debug);
-    form.show();
-    return app.exec();
+    int result = 0;
+    {
+        QtDialogs dialogs;
+        TForm1 form(QCoreApplication::applicationDirPath(), dialogs);
+        dialogs.SetParent(&form);
+        form.Create();
+        TDebug debug;
+        form.SetDebugWindow(&debug);
+        form.show();
+        result = app.exec();
+    }  // destroying the window closes the port
+    // A closed port's watcher ends on its own thread; let it finish before the process goes.
+    TThread::WaitForFreeThreads();
+    return result;
 }

@@ -4,6 +4,8 @@
 #include <QMenu>
 
 #include "app/ZB.h"
+#include "device/VaComm.h"
+#include "platform/Convert.h"
 
 namespace {
 constexpr int kSlotCount = 24;
@@ -29,5 +31,77 @@ void TForm1::TickSlotsFromMask() {
     if (SlotMask.size() < kSlotCount) return;
     for (int i = 0; i < kSlotCount; ++i) {
         if (SlotMask.at(i) == '1') GPSSlots[i]->setChecked(true);
+    }
+}
+
+void TForm1::ReadSlotListing() {
+    if (!ReceivedText.contains("sec")) return;
+    SlotMask = QByteArray(kSlotCount, '0');
+    // The text ends at its first NUL; a line ends at CR, at LF or at CR LF.
+    const qsizetype nul = ReceivedText.indexOf('\0');
+    const QByteArray text = nul < 0 ? ReceivedText : ReceivedText.left(nul);
+    qsizetype start = 0;
+    while (start <= text.size()) {
+        qsizetype end = start;
+        while (end < text.size() && text.at(end) != '\r' && text.at(end) != '\n')
+            ++end;
+        QByteArray line = text.mid(start, end - start);
+        if (end < text.size() && text.at(end) == '\r' && end + 1 < text.size() && text.at(end + 1) == '\n')
+            ++end;
+        start = end + 1;
+        if (!line.contains("sec")) continue;
+        if (line.size() >= 2 && line.at(1) == ' ') line.prepend('0');  // one-digit seconds
+        // A line too short to hold both flags, or with seconds outside the minute, would address
+        // positions outside the 24 slots: it is skipped.
+        if (line.size() < 10) continue;
+        int32_t seconds = 0;
+        if (!Convert::TryStrToInt(line.left(2).toStdString(), seconds)) seconds = 0;
+        if (seconds < 0 || seconds > 59) continue;
+        const int slot = seconds / 5;
+        SlotMask[slot] = line.at(7);
+        SlotMask[slot + 12] = line.at(9);
+    }
+}
+
+bool TForm1::SlotsMatch() const {
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (i >= SlotMask.size()) break;  // positions past a short table agree
+        const bool ticked = GPSSlots[i]->isChecked();
+        if (ticked && SlotMask.at(i) == '0') return false;
+        if (!ticked && SlotMask.at(i) == '1') return false;
+    }
+    return true;
+}
+
+// Sets or clears the lowest-numbered slot in which the menu and the beacon's table differ.
+bool TForm1::SlotSearch() {
+    if (SlotMask.size() < kSlotCount) return false;
+    for (int i = 0; i < kSlotCount; ++i) {
+        const bool ticked = GPSSlots[i]->isChecked();
+        const char beacon = SlotMask.at(i);
+        if ((ticked && beacon == '0') || (!ticked && beacon == '1')) {
+            SlotSeconds = 5 * i;
+            TellProgress();
+            SetTellCaption((ticked ? QStringLiteral("Set Slot ") : QStringLiteral("Clear Slot ")) +
+                           QString::number(SlotSeconds));
+            Delay(0.5);
+            Com->WriteChar(ticked ? 's' : 'c');
+            return true;
+        }
+    }
+    return false;
+}
+
+// Answers the beacon's time question with the slot's offset in the two-minute cycle, ended by CR.
+void TForm1::SlotTimeStep() {
+    LinkMode.clear();
+    if (SlotSeconds > 115) SlotSeconds = 0;
+    const QByteArray time = QByteArray::number(SlotSeconds) + "\r";
+    ReceivedText = "Sending Slot Time " + time;
+    LinkMode = "ProgramGPS";
+    Delay(0.4);
+    for (char c : time) {
+        Delay(0.1);
+        Com->WriteChar(c);
     }
 }

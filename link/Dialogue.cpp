@@ -1,0 +1,192 @@
+// The beacon dialogue: the three start buttons and the handler of every chunk of text the beacon sends.
+#include <QAction>
+#include <QListWidget>
+
+#include "app/Unit2.h"
+#include "app/ZB.h"
+#include "device/SuperTimer.h"
+#include "device/VaComm.h"
+
+namespace {
+const QColor kRed(255, 0, 0);
+const char kCheckJumper[] = "Check jumper. Turn beacon off and then on.";
+}  // namespace
+
+// Each start handler turns the strip red first (its text colour stays), then needs a chosen port;
+// whether the port is actually open is not tested.
+void TForm1::ReadBeaconClick(QObject*) {
+    SavePrompt();
+    ZBCommand->clear();
+    Sequence->clear();
+    SetTellColor(kRed);
+    if (Com->PortNum() == 0) {
+        SetTellCaption(QStringLiteral("Select Comm Port"));
+        return;
+    }
+    SetTellCaption(QString::fromLatin1(kCheckJumper));
+    SetStatusText(QStringLiteral("Ready to read beacon"));
+    ReceivedText.clear();
+    LinkMode = "Read";
+}
+
+void TForm1::ProgramBeaconClick(QObject*) {
+    SetTellColor(kRed);
+    if (Com->PortNum() == 0) {
+        SetTellCaption(QStringLiteral("Select Comm Port"));
+        return;
+    }
+    SetTellCaption(QString::fromLatin1(kCheckJumper));
+    SetStatusText(QStringLiteral("Ready to program beacon"));
+    ReceivedText.clear();
+    LinkMode = "Program";
+}
+
+void TForm1::Button1Click(QObject*) {
+    SetTellColor(kRed);
+    if (Com->PortNum() == 0) {
+        SetTellCaption(QStringLiteral("Select Comm Port"));
+        return;
+    }
+    SetTellCaption(QString::fromLatin1(kCheckJumper));
+    SetStatusText(QStringLiteral("Ready to read beacon"));
+    ReceivedText.clear();
+    LinkMode = "Verify";
+}
+
+// Removes the beacon's prompt lines and every empty line from the memo; the other lines keep their order.
+void TForm1::RemovePromptLines() {
+    const QStringList lines = MemoLines();
+    QStringList kept;
+    for (const QString& line : lines) {
+        if (line.isEmpty() || line.contains(QLatin1String("Change program?")) ||
+            line.contains(QLatin1String("Enter new program")) ||
+            line.contains(QLatin1String("Chg msg? y/n"))) {
+            continue;
+        }
+        kept << line;
+    }
+    if (kept.size() != lines.size()) SetMemoText(kept.join(QLatin1String("\r\n")).toLatin1());
+}
+
+// The memo's command string as searched for in the beacon's output: every control character removed.
+static QByteArray SearchText(const QByteArray& memo) {
+    QByteArray search;
+    for (char c : memo) {
+        if (static_cast<unsigned char>(c) >= 32) search += c;
+    }
+    return search;
+}
+
+void TForm1::ComData(TObject*, int) {
+    std::string text;
+    Com->ReadText(text);
+    ReceivedText += QByteArray::fromStdString(text);
+
+    if (DebugWindow->isChecked() && Debug) Debug->Memo->setPlainText(MemoDisplayText(ReceivedText));
+
+    if (LinkMode == "Read") {
+        SetMemoText(ReceivedText);
+        TellNeutral();
+        SetTellCaption(QStringLiteral("Reading"));
+        SetStatusText(QStringLiteral("Reading"));
+    }
+    RemovePromptLines();
+
+    // Rule 1: the question after the message, answered no while the slots are being brought into line.
+    if (ReceivedText.contains("sg? y/n") && LinkMode == "ProgramGPS") {
+        ReceivedText = "Answer no " + LinkMode + "\r";
+        Delay(1);
+        Com->WriteChar('n');
+        return;
+    }
+    // Rule 2: the beacon asks for the slot's time.
+    if (ReceivedText.contains("sec?") && LinkMode == "ProgramGPS3") {
+        SlotTimeStep();
+        return;
+    }
+    // Rule 3: set or clear the first slot in which the menu and the beacon differ.
+    if (ReceivedText.contains("s/c") && LinkMode == "ProgramGPS2") {
+        LinkMode = "ProgramGPS3";
+        ReceivedText = "ProgramGPS3\r";
+        if (SlotSearch()) return;
+    }
+    // Rule 4: a question ending in "y/n" CR LF; each part sees the state the part before left.
+    if (ReceivedText.contains("y/n\r\n")) {
+        if (ReceivedText.contains("55 sec") && ReceivedText.contains("GPS? y/n")) {
+            if (!Synchronized->isChecked()) {
+                Synchronized->setChecked(true);
+                ApplySynchronizedMode();
+            }
+            ReadSlotListing();
+            if (LinkMode == "ReadGPS") {
+                ReceivedText.clear();
+                LinkMode.clear();
+                Delay(1);
+                Com->WriteChar('n');
+                if (SlotMask.size() >= GPSSlots.size()) {
+                    for (int i = 0; i < GPSSlots.size(); ++i)
+                        GPSSlots[i]->setChecked(SlotMask.at(i) == '1');
+                    Sequence->addItem(QStringLiteral("GPS Menu set to programmed beacon slots"));
+                }
+            }
+            if (LinkMode == "VerifyGPS") {
+                ReceivedText.clear();
+                LinkMode.clear();
+                SetTellCaption(TellCaption() + (SlotsMatch() ? QStringLiteral(" - GPS Verified")
+                                                             : QStringLiteral(" - GPS Slot Error")));
+                Delay(1);
+                Com->WriteChar('n');
+            }
+        }
+        if (LinkMode == "Read") {
+            LinkMode.clear();
+            ReceivedText = "Command: " + LinkMode + "\r";
+            Delay(1);
+            Com->WriteChar('n');
+            if (Synchronized->isChecked()) LinkMode = "ReadGPS";
+            SetTellCaption(QString());
+            SetStatusText(QString());
+            UpdateSequence();
+            ReceivedText = "Command: " + LinkMode + "\r";
+        }
+        if (LinkMode == "Program") {
+            Delay(1);
+            Com->WriteChar('y');
+            TellProgress();
+            SetTellCaption(QStringLiteral("Programming Beacon"));
+            SetStatusText(QStringLiteral("Programming Beacon"));
+            ReceivedText = "Command: " + LinkMode + "\r";
+        }
+        if (LinkMode == "ProgramGPS") {
+            LinkMode = "ProgramGPS2";
+            ReceivedText = LinkMode + "\r";
+            if (SlotsMatch()) {
+                LinkMode.clear();
+                ReceivedText = "GPS Verified";
+                Delay(1);
+                Com->WriteChar('n');
+            } else {
+                Delay(1);
+                Com->WriteChar('y');
+            }
+        }
+        if (LinkMode == "Verify") {
+            const QByteArray search = SearchText(MemoText());
+            if (!search.isEmpty() && ReceivedText.contains(search)) {
+                TellProgress();
+                SetTellCaption(QStringLiteral("Beacon Sequence OK"));
+            } else {
+                TellAlert();
+                SetTellCaption(QStringLiteral("Sequence Verify Failed"));
+            }
+            LinkMode = "VerifyGPS";
+            Delay(1);
+            Com->WriteChar('n');
+        }
+    }
+    // Rule 5: the beacon asks for the new message; the countdown starts the upload a second later.
+    if ((ReceivedText.contains("by Z.") || ReceivedText.contains("then Z")) && LinkMode == "Program") {
+        SendX->SetEnabled(true);
+        ReceivedText = "SendX\r";
+    }
+}
