@@ -18,10 +18,10 @@ namespace {
 const std::string kSwitchOn = "PSDvvvSQSZ\r\nChange program? y/n\r\n";
 
 // The slot listing for a slot table, written out by hand: "<seconds> sec <even> <odd>" CR LF.
-std::string Listing(const std::string& slots) {
+std::string Listing(const std::string& slotTable) {
     std::string text;
     for (int i = 0; i < 12; ++i) {
-        text += std::to_string(5 * i) + " sec " + slots[i] + " " + slots[i + 12] + "\r\n";
+        text += std::to_string(5 * i) + " sec " + slotTable[i] + " " + slotTable[i + 12] + "\r\n";
     }
     return text;
 }
@@ -47,10 +47,10 @@ std::string Output(BeaconLogic& logic) {
     return text;
 }
 
-BeaconLogic MakeBeacon(bool synchronized, std::string slots = "100000000000100000000000") {
+BeaconLogic MakeBeacon(bool synchronized, std::string slotTable = "100000000000100000000000") {
     BeaconConfig config;
     config.synchronized = synchronized;
-    config.slots = std::move(slots);
+    config.slotTable = std::move(slotTable);
     return BeaconLogic(config);
 }
 
@@ -134,9 +134,9 @@ TEST(BeaconLogic, SynchronizedBeaconListsItsSlotsAndSetsAndClearsThem) {
     logic.SwitchOn();
     Output(logic);
 
-    std::string slots = "100000000000100000000000";
+    std::string slotTable = "100000000000100000000000";
     Fed fed = Feed(logic, "n");
-    EXPECT_EQ(fed.output, Listing(slots) + "Change GPS? y/n\r\n");
+    EXPECT_EQ(fed.output, Listing(slotTable) + "Change GPS? y/n\r\n");
     EXPECT_EQ(logic.State(), BeaconState::SlotQuestion);
 
     EXPECT_EQ(Feed(logic, "y").output, "Set or clear slot? s/c\r\n");
@@ -144,24 +144,24 @@ TEST(BeaconLogic, SynchronizedBeaconListsItsSlotsAndSetsAndClearsThem) {
     // Second 30 of even minutes is slot 6.
     fed = Feed(logic, "30\r");
     EXPECT_EQ(fed.results, (std::vector{FeedResult::Answer, FeedResult::Continued, FeedResult::Continued}));
-    slots[6] = '1';
-    EXPECT_EQ(fed.output, "\r\n" + Listing(slots) + "Change GPS? y/n\r\n");
-    EXPECT_EQ(logic.Slots(), slots);
+    slotTable[6] = '1';
+    EXPECT_EQ(fed.output, "\r\n" + Listing(slotTable) + "Change GPS? y/n\r\n");
+    EXPECT_EQ(logic.Slots(), slotTable);
 
     // Second 0 of odd minutes is offset 60, slot 12; the last slot is offset 115.
     Feed(logic, "yc");
     Feed(logic, "60\r");
-    slots[12] = '0';
-    EXPECT_EQ(logic.Slots(), slots);
+    slotTable[12] = '0';
+    EXPECT_EQ(logic.Slots(), slotTable);
     Feed(logic, "ys");
     Feed(logic, "115\r");
-    slots[23] = '1';
-    EXPECT_EQ(logic.Slots(), slots);
+    slotTable[23] = '1';
+    EXPECT_EQ(logic.Slots(), slotTable);
     // Leading zeros are read as a number.
     Feed(logic, "ys");
     Feed(logic, "0005\r");
-    slots[1] = '1';
-    EXPECT_EQ(logic.Slots(), slots);
+    slotTable[1] = '1';
+    EXPECT_EQ(logic.Slots(), slotTable);
 
     EXPECT_EQ(Feed(logic, "n").output, "Beacon running\r\n");
     EXPECT_EQ(logic.State(), BeaconState::Beaconing);
@@ -177,16 +177,16 @@ TEST(BeaconLogic, SynchronizedBeaconGoesToTheSlotsAfterAMessageToo) {
 }
 
 TEST(BeaconLogic, InvalidSlotTimesChangeNothingAndAskAgain) {
-    const std::string slots = "100000000000100000000000";
+    const std::string slotTable = "100000000000100000000000";
     const std::string again =
-        "\r\nInvalid slot time, nothing changed\r\n" + Listing(slots) + "Change GPS? y/n\r\n";
+        "\r\nInvalid slot time, nothing changed\r\n" + Listing(slotTable) + "Change GPS? y/n\r\n";
     for (const std::string time : {"7", "120", "", "1000", "99999999999999999999", "0120"}) {
         BeaconLogic logic = MakeBeacon(true);
         logic.SwitchOn();
         Feed(logic, "nys");
         Output(logic);
         EXPECT_EQ(Feed(logic, time + "\r").output, again) << "time \"" << time << "\"";
-        EXPECT_EQ(logic.Slots(), slots);
+        EXPECT_EQ(logic.Slots(), slotTable);
         EXPECT_EQ(logic.State(), BeaconState::SlotQuestion);
     }
     // Bytes other than digits and CR inside the time are ignored.
@@ -249,8 +249,8 @@ TEST(BeaconLogic, PowerCycleInTheMiddleRestartsAndKeepsOnlyCompletedChanges) {
 }
 
 TEST(BeaconLogic, ListingPutsTheFlagsInColumnsEightAndTenAfterPadding) {
-    const std::string slots = "101100111000010011101001";
-    BeaconLogic logic = MakeBeacon(true, slots);
+    const std::string slotTable = "101100111000010011101001";
+    BeaconLogic logic = MakeBeacon(true, slotTable);
     logic.SwitchOn();
     Output(logic);
     const std::string text = Feed(logic, "n").output;
@@ -269,8 +269,8 @@ TEST(BeaconLogic, ListingPutsTheFlagsInColumnsEightAndTenAfterPadding) {
         ASSERT_GE(line.size(), 10u);
         EXPECT_EQ(std::stoi(line.substr(0, 2)), 5 * i);
         EXPECT_NE(line.find("sec"), std::string::npos);
-        EXPECT_EQ(line[7], slots[i]) << line;       // column 8
-        EXPECT_EQ(line[9], slots[i + 12]) << line;  // column 10
+        EXPECT_EQ(line[7], slotTable[i]) << line;       // column 8
+        EXPECT_EQ(line[9], slotTable[i + 12]) << line;  // column 10
     }
     EXPECT_EQ(lines[11].substr(0, 6), "55 sec");
     EXPECT_NE(lines[12].find("GPS? y/n"), std::string::npos);
@@ -347,9 +347,9 @@ TEST(BeaconLogic, OnlyTheQuestionsCarryTheFragmentsTheToolLooksFor) {
 TEST(BeaconLogic, RejectsUnusableConfigurations) {
     BeaconConfig config;
     EXPECT_EQ(BeaconLogic::CheckConfig(config), "");
-    config.slots = "10000000000010000000000";  // 23
+    config.slotTable = "10000000000010000000000";  // 23
     EXPECT_NE(BeaconLogic::CheckConfig(config), "");
-    config.slots = "10000000000010000000000x";
+    config.slotTable = "10000000000010000000000x";
     EXPECT_NE(BeaconLogic::CheckConfig(config), "");
     EXPECT_THROW(BeaconLogic{config}, std::invalid_argument);
     config = BeaconConfig{};

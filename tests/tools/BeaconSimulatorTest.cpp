@@ -394,6 +394,6 @@ TEST(BeaconSimulator, RejectsUnusableOptions) {
     options.chunkGapMs = kMaxChunkGapMs + 1;
     EXPECT_NE(CheckOptions(options), "");
     options = BeaconOptions{};
-    options.slots = "1";
+    options.slotTable = "1";
     EXPECT_NE(CheckOptions(options), "");
 }

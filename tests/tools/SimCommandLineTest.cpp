@@ -206,7 +206,7 @@ TEST(SimCommandLine, ParsesEveryOptionInBothSpellings) {
         << error;
     EXPECT_TRUE(cli.beacon.synchronized);
     EXPECT_EQ(cli.beacon.program, "ABZ");
-    EXPECT_EQ(cli.beacon.slots, "111111111111000000000000");
+    EXPECT_EQ(cli.beacon.slotTable, "111111111111000000000000");
     EXPECT_EQ(cli.beacon.charDelayUs, 0);
     EXPECT_EQ(cli.beacon.chunkSize, 4u);
     EXPECT_EQ(cli.beacon.chunkGapMs, 30);

@@ -69,11 +69,11 @@ const char* StateName(BeaconState state) {
 }
 
 std::string BeaconLogic::CheckConfig(const BeaconConfig& config) {
-    if (config.slots.size() != kSlotCount) {
+    if (config.slotTable.size() != kSlotCount) {
         return "the slot table must have exactly 24 characters, each 0 or 1 (got " +
-               std::to_string(config.slots.size()) + ")";
+               std::to_string(config.slotTable.size()) + ")";
     }
-    for (char c : config.slots) {
+    for (char c : config.slotTable) {
         if (c != '0' && c != '1') return "the slot table may hold only the characters 0 and 1";
     }
     if (config.program.size() > kMaxProgram) {
@@ -94,7 +94,7 @@ BeaconLogic::BeaconLogic(BeaconConfig config) {
     synchronized_ = config.synchronized;
     echo_ = config.echo;
     program_ = std::move(config.program);
-    slots_ = std::move(config.slots);
+    slots_ = std::move(config.slotTable);
 }
 
 void BeaconLogic::SwitchOn() {

@@ -63,7 +63,7 @@ enum class FeedResult {
 struct BeaconConfig {
     bool synchronized = false;
     std::string program = "PSDvvvSQSZ";
-    std::string slots = "100000000000100000000000";
+    std::string slotTable = "100000000000100000000000";
     bool echo = false;  // echo the bytes of a new message as they are stored
 };
 

@@ -60,7 +60,7 @@ BeaconConfig ConfigOf(const BeaconOptions& options) {
     BeaconConfig config;
     config.synchronized = options.synchronized;
     config.program = options.program;
-    config.slots = options.slots;
+    config.slotTable = options.slotTable;
     config.echo = options.echo;
     return config;
 }

@@ -26,7 +26,7 @@ namespace zbsim {
 struct BeaconOptions {
     bool synchronized = false;
     std::string program = "PSDvvvSQSZ";
-    std::string slots = "100000000000100000000000";
+    std::string slotTable = "100000000000100000000000";
     int charDelayUs = 1000;  // time per character: about 1 ms at 9600 baud; 0 writes as fast as possible
     size_t chunkSize = 0;    // write the output in pieces of this many bytes; 0 = character by character
     int chunkGapMs = 0;      // extra pause after each piece (only with a chunk size)

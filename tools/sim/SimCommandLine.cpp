@@ -82,7 +82,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
             result.beacon.program = text;
         } else if (name == "--slots") {
             if (!value(&text)) break;
-            result.beacon.slots = text;
+            result.beacon.slotTable = text;
         } else if (name == "--char-delay-us") {
             if (!value(&text) || !IntegerOption(name, text, 0, kMaxCharDelayUs, &number, &fault)) break;
             result.beacon.charDelayUs = static_cast<int>(number);
