@@ -49,7 +49,7 @@ void TForm1::FormCreate() {
             const QString name = QString::fromStdString(key).trimmed().toUpper();
             bool ok = false;
             const int n = name.startsWith(QLatin1String("COM")) ? name.mid(3).toInt(&ok) : 0;
-            if (ok && n >= 1 && n <= 99 && !value.empty() && !ports.count(n)) ports[n] = value;
+            if (ok && n >= 1 && !value.empty() && !ports.count(n)) ports[n] = value;
         }
         Serial::SetPortMap(ports);
     }

@@ -4,8 +4,11 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "device/VaComm.h"
 #include "platform/Clock.h"
+#include "platform/Serial.h"
 #include "support/FormHarness.h"
+#include "support/PtyPair.h"
 
 namespace {
 class PacedWait : public ::testing::Test {
@@ -58,4 +61,18 @@ TEST_F(PacedWait, NestedWaitsEachKeepTheirDeadline) {
     const double outer = Seconds(0.1);
     EXPECT_GE(inner, 0.298);
     EXPECT_GE(outer, 0.3);  // the outer wait resumes only after the nested one returned
+}
+
+TEST_F(PacedWait, SerialDataIsHandledDuringTheWait) {
+    PtyPair pty;
+    Serial::SetPortMap({{5, pty.SlavePath()}});
+    form->Com->SetPortNum(5);
+    form->Com->Open();
+    QTimer::singleShot(50, [&] { pty.Write("during the pause"); });
+    QByteArray seenInside;
+    QTimer::singleShot(400, [&] { seenInside = form->ReceivedText; });
+    form->Delay(0.5);
+    EXPECT_EQ(seenInside, QByteArray("during the pause"));
+    form->Com->Close();
+    Serial::SetPortMap({});
 }

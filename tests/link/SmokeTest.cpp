@@ -4,10 +4,10 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "tools/sim/BeaconSimulator.h"
 #include "device/VaComm.h"
 #include "platform/Serial.h"
 #include "support/FormHarness.h"
+#include "tools/sim/BeaconSimulator.h"
 
 TEST(Smoke, ReadNormalBeacon) {
     zbsim::BeaconOptions options;

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/Exception.h"
-#include "tests/platform/FileTestSupport.h"
+#include "support/FileTestSupport.h"
 
 using filetest::Inode;
 using filetest::Mode;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/Exception.h"
-#include "tests/platform/FileTestSupport.h"
+#include "support/FileTestSupport.h"
 
 using filetest::Mode;
 using filetest::ReadBytes;

@@ -32,6 +32,19 @@ public:
         return *form_;
     }
 
+    // Closes the window as its close box does; true when it closed (the close steps succeeded).
+    bool Close() {
+        form_->close();
+        return !form_->isVisible();
+    }
+
+    // Closes the window, then starts the program again in the same folder.
+    TForm1& Restart() {
+        Close();
+        Destroy();
+        return Start();
+    }
+
     void Destroy() {
         form_.reset();
         debug_.reset();

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 #include <optional>
 
 #include "app/Dialogs.h"
@@ -22,10 +23,11 @@ public:
 
     // Scripted answers, consumed in order.
     QQueue<TAnswer> WarningAnswers;
-    QQueue<std::optional<QString>> OpenAnswers;   // nullopt cancels
-    QQueue<std::optional<QString>> SaveAnswers;   // nullopt cancels
-    QQueue<std::optional<QString>> InputAnswers;  // nullopt cancels
-    bool AllowUnscriptedErrors = false;           // errors are expected by the test
+    QQueue<std::optional<QString>> OpenAnswers;      // nullopt cancels
+    QQueue<std::optional<QString>> SaveAnswers;      // nullopt cancels
+    QQueue<std::optional<QString>> InputAnswers;     // nullopt cancels
+    bool AllowUnscriptedErrors = false;              // errors are expected by the test
+    std::function<void(const QString& kind)> OnAsk;  // runs as each box or dialog opens
 
     // What was asked.
     QVector<Asked> Log;
@@ -44,6 +46,7 @@ public:
 
     TAnswer Warning(const QString& title, const QString& text) override {
         Log.push_back({"Warning", title, text});
+        if (OnAsk) OnAsk("Warning");
         if (WarningAnswers.isEmpty()) {
             ADD_FAILURE() << "unexpected warning box: " << text.toStdString();
             return TAnswer::No;
@@ -52,29 +55,35 @@ public:
     }
     void Message(const QString& title, const QString& text) override {
         Log.push_back({"Message", title, text});
+        if (OnAsk) OnAsk("Message");
     }
     void Error(const QString& text) override {
         Log.push_back({"Error", QString(), text});
+        if (OnAsk) OnAsk("Error");
         Errors << text;
         if (!AllowUnscriptedErrors) ADD_FAILURE() << "unexpected error box: " << text.toStdString();
     }
     bool OpenFile(const TFileDialogRequest& request, QString& chosen) override {
         Log.push_back({"Open", QString(), request.FileName});
+        if (OnAsk) OnAsk("Open");
         OpenRequests.push_back(request);
         return Answer(OpenAnswers, chosen, "open dialog");
     }
     bool SaveFile(const TFileDialogRequest& request, QString& chosen) override {
         Log.push_back({"Save", QString(), request.FileName});
+        if (OnAsk) OnAsk("Save");
         SaveRequests.push_back(request);
         return Answer(SaveAnswers, chosen, "save dialog");
     }
     bool InputQuery(const QString& title, const QString& prompt, QString& value) override {
         Log.push_back({"Input", title, prompt});
+        if (OnAsk) OnAsk("Input");
         InputInitialValues << value;
         return Answer(InputAnswers, value, "input dialog");
     }
     void OpenDocument(const QString& path) override {
         Log.push_back({"Document", QString(), path});
+        if (OnAsk) OnAsk("Document");
         Documents << path;
     }
 

@@ -1,0 +1,193 @@
+// File New, Open, Save and Save As, the caption, the change flag and the "Save changes?" prompt.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QListWidget>
+#include <QTest>
+
+#include "support/FileTestSupport.h"
+#include "support/FormHarness.h"
+
+namespace {
+
+using filetest::ReadBytes;
+using filetest::WriteBytes;
+
+class CommandFiles : public ::testing::Test {
+protected:
+    void SetUp() override { form = &harness.Start(); }
+    std::string Path(const char* name) const { return harness.PathOf(name).toStdString(); }
+    std::string Bytes(const char* name) const { return ReadBytes(Path(name)); }
+    FormHarness harness;
+    TForm1* form = nullptr;
+};
+
+}  // namespace
+
+TEST_F(CommandFiles, SaveBeforeAnyOpenCreatesDefaultTxtAndKeepsTheCaption) {
+    form->Modified = true;
+    form->Save1->trigger();
+    EXPECT_EQ(Bytes("default.txt"), "PSDvvvSQSZ");
+    EXPECT_FALSE(form->Modified);
+    EXPECT_EQ(form->windowTitle(), "Zindle Beacon Setup");
+}
+
+TEST_F(CommandFiles, NewThenSaveWritesTheEmptyMemoOverTheNamedFile) {
+    WriteBytes(Path("a.txt"), "KKK");
+    harness.Dialogs.OpenAnswers.enqueue(harness.PathOf("a.txt"));
+    form->Open1->trigger();
+    form->new1->trigger();
+    EXPECT_EQ(form->MemoText(), QByteArray());
+    EXPECT_EQ(form->Sequence->count(), 0);
+    EXPECT_EQ(form->windowTitle(), "Zindle Beacon: a.txt");
+    form->Save1->trigger();
+    EXPECT_EQ(Bytes("a.txt"), "");
+}
+
+TEST_F(CommandFiles, OpenLoadsConvertsAndNamesTheFileButLeavesModified) {
+    WriteBytes(Path("lf.txt"), "PK\nab\n\nZ");
+    form->Modified = true;
+    harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::No);
+    harness.Dialogs.OpenAnswers.enqueue(harness.PathOf("lf.txt"));
+    form->Open1->trigger();
+    EXPECT_EQ(form->MemoText(), QByteArray("PK\r\nab\r\n\r\nZ"));
+    EXPECT_EQ(form->MemoLines(), (QStringList{"PK", "ab", "", "Z"}));
+    EXPECT_EQ(form->Sequence->count(), 4);
+    EXPECT_EQ(form->windowTitle(), "Zindle Beacon: lf.txt");
+    EXPECT_EQ(form->CommandFileName, harness.PathOf("lf.txt"));
+    EXPECT_TRUE(form->Modified);  // a "No" at the prompt leaves the flag set
+    // The dialog opened in the current file's folder with the designed filters.
+    const TFileDialogRequest& request = harness.Dialogs.OpenRequests.last();
+    EXPECT_EQ(request.InitialDir, harness.Dir());
+    EXPECT_EQ(request.Filters, (QStringList{"Text Files (*.txt)", "All Files (*)"}));
+    EXPECT_EQ(request.DefaultExt, "txt");
+    // Closing asks again, and "&Yes" writes the memo to the file just opened, with CR LF breaks.
+    harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::Yes);
+    ASSERT_TRUE(harness.Close());
+    EXPECT_EQ(harness.Dialogs.Count("Warning"), 2);
+    EXPECT_EQ(Bytes("lf.txt"), "PK\r\nab\r\n\r\nZ");
+}
+
+TEST_F(CommandFiles, AnyByteValueRoundTrips) {
+    std::string all;
+    for (int c = 0; c < 256; ++c) {
+        if (c != '\r' && c != '\n') all += static_cast<char>(c);
+    }
+    WriteBytes(Path("bytes.txt"), all);
+    harness.Dialogs.OpenAnswers.enqueue(harness.PathOf("bytes.txt"));
+    form->Open1->trigger();
+    form->Save1->trigger();
+    EXPECT_EQ(Bytes("bytes.txt"), all);
+}
+
+TEST_F(CommandFiles, SaveAsNamesTheNewFileAndOffersTheCurrentOne) {
+    form->Modified = true;
+    harness.Dialogs.SaveAnswers.enqueue(harness.PathOf("new.txt"));
+    form->SaveAs1->trigger();
+    EXPECT_EQ(Bytes("new.txt"), "PSDvvvSQSZ");
+    EXPECT_FALSE(form->Modified);
+    EXPECT_EQ(form->windowTitle(), "Zindle Beacon: new.txt");
+    EXPECT_EQ(form->CommandFileName, harness.PathOf("new.txt"));
+    const TFileDialogRequest& request = harness.Dialogs.SaveRequests.last();
+    EXPECT_EQ(request.FileName, harness.PathOf("default.txt"));
+    EXPECT_EQ(request.Filters, (QStringList{"Text File (*.txt)", "All Files (*)"}));
+    EXPECT_EQ(request.DefaultExt, "txt");
+    EXPECT_TRUE(request.OverwritePrompt);
+}
+
+TEST_F(CommandFiles, CancellingADialogChangesNothingButAnAnsweredPromptHasWritten) {
+    form->Modified = true;
+    harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::Yes);
+    harness.Dialogs.OpenAnswers.enqueue(std::nullopt);
+    form->Open1->trigger();
+    EXPECT_EQ(Bytes("default.txt"), "PSDvvvSQSZ");
+    EXPECT_FALSE(form->Modified);
+    EXPECT_EQ(form->MemoText(), QByteArray("PSDvvvSQSZ"));
+    EXPECT_EQ(form->windowTitle(), "Zindle Beacon Setup");
+
+    harness.Dialogs.SaveAnswers.enqueue(std::nullopt);
+    form->SaveAs1->trigger();
+    EXPECT_EQ(form->CommandFileName, harness.PathOf("default.txt"));
+}
+
+TEST_F(CommandFiles, OpeningAMissingFileKeepsTheMemoButTakesTheName) {
+    harness.Dialogs.AllowUnscriptedErrors = true;
+    harness.Dialogs.OpenAnswers.enqueue(harness.PathOf("typed.txt"));
+    form->Open1->trigger();
+    EXPECT_EQ(harness.Dialogs.Errors, QStringList{"Cannot open file " + harness.PathOf("typed.txt")});
+    EXPECT_EQ(form->MemoText(), QByteArray("PSDvvvSQSZ"));
+    EXPECT_EQ(form->windowTitle(), "Zindle Beacon Setup");
+    EXPECT_EQ(form->CommandFileName, harness.PathOf("typed.txt"));
+    form->Save1->trigger();  // a later Save writes the memo to the chosen path
+    EXPECT_EQ(Bytes("typed.txt"), "PSDvvvSQSZ");
+}
+
+TEST_F(CommandFiles, AFileBeyondTheMemoCapacityIsRefused) {
+    WriteBytes(Path("huge.txt"), std::string(1024 * 1024 + 1, 'x'));
+    harness.Dialogs.AllowUnscriptedErrors = true;
+    harness.Dialogs.OpenAnswers.enqueue(harness.PathOf("huge.txt"));
+    form->Open1->trigger();
+    EXPECT_EQ(harness.Dialogs.Errors, QStringList{"Text exceeds memo capacity"});
+    EXPECT_EQ(form->MemoText(), QByteArray("PSDvvvSQSZ"));
+}
+
+TEST_F(CommandFiles, AFailingSaveKeepsTheOldFileWholeAndTheFlagSet) {
+    WriteBytes(Path("default.txt"), "old program");
+    form->SetMemoText(QByteArray(4000, 'K'));
+    form->Modified = true;
+    harness.Dialogs.AllowUnscriptedErrors = true;
+    {
+        filetest::FileSizeLimit limit(100);  // as on a full disk
+        ASSERT_TRUE(limit.Active());
+        form->Save1->trigger();
+    }
+    EXPECT_EQ(harness.Dialogs.Errors, QStringList{"Cannot create file " + harness.PathOf("default.txt")});
+    EXPECT_EQ(Bytes("default.txt"), "old program");
+    EXPECT_TRUE(form->Modified);
+}
+
+TEST_F(CommandFiles, AFailingPromptWriteStopsNewAndSaveAsKeepsTheOldCaption) {
+    // A folder in place of the current file: the prompt's write fails, so New empties nothing.
+    form->CommandFileName = harness.PathOf("folder");
+    ASSERT_TRUE(QDir(harness.Dir()).mkdir("folder"));
+    form->Modified = true;
+    harness.Dialogs.AllowUnscriptedErrors = true;
+    harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::Yes);
+    form->new1->trigger();
+    EXPECT_EQ(harness.Dialogs.Errors.size(), 1);
+    EXPECT_EQ(form->MemoText(), QByteArray("PSDvvvSQSZ"));
+    EXPECT_TRUE(form->Modified);
+
+    harness.Dialogs.SaveAnswers.enqueue(harness.PathOf("folder"));
+    form->SaveAs1->trigger();
+    EXPECT_EQ(harness.Dialogs.Errors.size(), 2);
+    EXPECT_EQ(form->CommandFileName, harness.PathOf("folder"));
+    EXPECT_EQ(form->windowTitle(), "Zindle Beacon Setup");
+}
+
+TEST_F(CommandFiles, CtrlSInTheMemoSavesAndItsReleaseMarksTheTextChangedAgain) {
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    form->ZBCommand->setFocus();
+    form->Modified = true;
+    QTest::keyPress(form->ZBCommand, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(Bytes("default.txt"), "PSDvvvSQSZ");  // the shortcut typed nothing
+    EXPECT_FALSE(form->Modified);
+    QTest::keyRelease(form->ZBCommand, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(form->Modified);
+    harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::No);
+    ASSERT_TRUE(harness.Close());
+    EXPECT_EQ(harness.Dialogs.Count("Warning"), 1);
+}
+
+TEST_F(CommandFiles, TextEnteredWithoutKeysLeavesTheFlagAlone) {
+    form->ZEndofMessage1->trigger();
+    QApplication::clipboard()->setText("KU");
+    form->ZBCommand->paste();
+    EXPECT_FALSE(form->Modified);
+    ASSERT_TRUE(harness.Close());
+    EXPECT_EQ(harness.Dialogs.Count("Warning"), 0);
+}

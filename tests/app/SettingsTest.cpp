@@ -1,0 +1,180 @@
+// The settings file next to the program: what a run reads at start-up and writes at close.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <random>
+
+#include "device/VaComm.h"
+#include "platform/IniFile.h"
+#include "support/FileTestSupport.h"
+#include "support/FormHarness.h"
+
+namespace {
+
+using filetest::ReadBytes;
+using filetest::WriteBytes;
+
+class Settings : public ::testing::Test {
+protected:
+    std::string Ini() const { return harness.PathOf("zbeacon.ini").toStdString(); }
+    std::string Value(const char* section, const char* key) const {
+        return TIniFile(Ini()).ReadString(section, key, "<absent>");
+    }
+    FormHarness harness;
+};
+
+}  // namespace
+
+TEST_F(Settings, ARunWithoutChangesWritesEveryKeyInOrder) {
+    harness.Start();
+    ASSERT_TRUE(harness.Close());
+    const std::string dir = harness.Dir().toStdString();
+    EXPECT_EQ(ReadBytes(Ini()),
+              "[Window]\r\nTop=156\r\nLeft=213\r\nWidth=606\r\nHeight=589\r\n"
+              "Debug.Top=240\r\nDebug.Left=469\r\nDebug.Width=711\r\nDebug.Height=500\r\nDebug=0\r\n"
+              "\r\n[Files]\r\nSaveAs=" +
+                  dir +
+                  "/default.txt\r\n"
+                  "\r\n[Comm]\r\nPort=0\r\n"
+                  "\r\n[Beacon]\r\nMaxChar=127\r\nSynchronized=0\r\nGPS=100000000000100000000000\r\n");
+    // A second run reads back what the first one wrote, and writes the same file again.
+    harness.Destroy();
+    harness.Start();
+    const std::string first = ReadBytes(Ini());
+    ASSERT_TRUE(harness.Close());
+    EXPECT_EQ(ReadBytes(Ini()), first);
+}
+
+TEST_F(Settings, EveryKeyRoundTrips) {
+    TForm1& form = harness.Start();
+    WindowBounds::Apply(&form, 50, 60, 700, 650);
+    WindowBounds::Apply(&harness.Debug(), 10, 20, 300, 200);
+    form.CommandFileName = harness.PathOf("mine.txt");
+    form.Synchronized->trigger();
+    form.DebugWindow->trigger();
+    form.GPSSlots[0]->trigger();
+    form.GPSSlots[5]->trigger();
+    form.GPSSlots[23]->trigger();
+    harness.Dialogs.InputAnswers.enqueue(QString("80"));
+    form.SetCharacterLimit1->trigger();
+    form.Com->SetPortNum(-4);  // a port that cannot be opened is still remembered as chosen
+    ASSERT_TRUE(harness.Close());
+    EXPECT_EQ(Value("Beacon", "MaxChar"), "80");
+    EXPECT_EQ(Value("Beacon", "GPS"), "000001000000100000000001");
+
+    TForm1& again = harness.Restart();
+    EXPECT_EQ(WindowBounds::Read(&again), QRect(50, 60, 700, 650));
+    EXPECT_EQ(WindowBounds::Read(&harness.Debug()), QRect(10, 20, 300, 200));
+    EXPECT_TRUE(harness.Debug().isVisible());
+    EXPECT_TRUE(again.DebugWindow->isChecked());
+    EXPECT_EQ(again.CommandFileName, harness.PathOf("mine.txt"));
+    EXPECT_TRUE(again.Synchronized->isChecked());
+    EXPECT_EQ(again.MaxChar, 99);  // the mode sets the limit at every start-up
+    EXPECT_EQ(again.Com->PortNum(), -4);
+    EXPECT_TRUE(again.Com0->isChecked());
+    for (int i = 0; i < 24; ++i)
+        EXPECT_EQ(again.GPSSlots[i]->isChecked(), i == 5 || i == 12 || i == 23) << i;
+    ASSERT_TRUE(harness.Close());
+    EXPECT_EQ(Value("Beacon", "MaxChar"), "99");
+    EXPECT_EQ(Value("Comm", "Port"), "-4");
+}
+
+TEST_F(Settings, ValuesAreReadAsTheProgramEncodesThem) {
+    WriteBytes(Ini(),
+               "[Comm]\nPort=abc\n[Beacon]\nSynchronized=5\nMaxChar=50\nGPS=1111\n"
+               "[Window]\nDebug.Left=-5000\nDebug= 0x1\nTop=  12\n");
+    TForm1& form = harness.Start();
+    EXPECT_EQ(form.Com->PortNum(), 0);
+    EXPECT_TRUE(form.Synchronized->isChecked());
+    EXPECT_EQ(form.MaxChar, 99);
+    EXPECT_EQ(form.SlotMask, QByteArray("1111"));
+    for (QAction* slot : form.GPSSlots)
+        EXPECT_FALSE(slot->isChecked());
+    EXPECT_EQ(harness.Debug().x(), -5000);  // placed off every screen, as stored
+    EXPECT_TRUE(harness.Debug().isVisible());
+    EXPECT_EQ(form.y(), 12);
+    ASSERT_TRUE(harness.Close());
+    EXPECT_EQ(Value("Beacon", "Synchronized"), "1");
+    EXPECT_EQ(Value("Beacon", "MaxChar"), "99");
+    EXPECT_EQ(Value("Beacon", "GPS"), "000000000000000000000000");
+    EXPECT_EQ(Value("Window", "Debug.Left"), "-5000");
+    EXPECT_EQ(Value("Window", "Debug"), "1");
+    EXPECT_EQ(Value("Comm", "Port"), "0");
+}
+
+TEST_F(Settings, StoredLimitIsReplacedAtStartUp) {
+    WriteBytes(Ini(), "[Beacon]\r\nMaxChar=50\r\n");
+    EXPECT_EQ(harness.Start().MaxChar, 127);
+    ASSERT_TRUE(harness.Close());
+    EXPECT_EQ(Value("Beacon", "MaxChar"), "127");
+}
+
+TEST_F(Settings, EmptySaveAsLoadsNothingAndSaveThenFails) {
+    WriteBytes(Ini(), "[Files]\r\nSaveAs=\r\n");
+    WriteBytes(harness.PathOf("default.txt").toStdString(), "KKK");
+    TForm1& form = harness.Start();
+    EXPECT_TRUE(form.CommandFileName.isEmpty());
+    EXPECT_EQ(form.MemoText(), QByteArray("PSDvvvSQSZ"));
+    EXPECT_EQ(form.windowTitle(), "Zindle Beacon Setup");
+    harness.Dialogs.AllowUnscriptedErrors = true;
+    form.Save1->trigger();
+    EXPECT_EQ(harness.Dialogs.Errors, QStringList{"Cannot create file "});
+}
+
+TEST_F(Settings, LinesTheProgramDoesNotOwnSurviveAndEditsWhileRunningAreOverwritten) {
+    const std::string original =
+        "; written by hand\n[Ports]\nCOM3=/dev/ttyUSB0\n\n[Window]\nTop=100\nColour=blue\n"
+        "[Other]\nx=1\n";
+    WriteBytes(Ini(), original);
+    harness.Start();
+    // Edited while the program runs: the program's keys are written over, the rest is kept.
+    WriteBytes(Ini(), original + "[Comm]\nPort=5\n; another comment\n");
+    ASSERT_TRUE(harness.Close());
+    const std::string written = ReadBytes(Ini());
+    EXPECT_EQ(
+        written.rfind("; written by hand\n[Ports]\nCOM3=/dev/ttyUSB0\n\n[Window]\nTop=100\nColour=blue\n", 0),
+        0u)
+        << written;
+    EXPECT_NE(written.find("[Other]\nx=1\n"), std::string::npos);
+    EXPECT_NE(written.find("; another comment\n"), std::string::npos);
+    EXPECT_EQ(Value("Comm", "Port"), "0");
+    EXPECT_EQ(Value("Window", "Top"), "100");
+    EXPECT_EQ(written.find('\r'), std::string::npos);  // the file keeps its line breaks
+}
+
+TEST_F(Settings, AnUnwritableSettingsFileKeepsTheWindowOpenAndSkipsThePrompt) {
+    ASSERT_TRUE(QDir(harness.Dir()).mkdir("zbeacon.ini"));  // a folder where the file should be
+    TForm1& form = harness.Start();
+    form.Modified = true;
+    harness.Dialogs.AllowUnscriptedErrors = true;
+    EXPECT_FALSE(harness.Close());
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(harness.Dialogs.Errors, QStringList{"Unable to write to " + harness.PathOf("zbeacon.ini")});
+    EXPECT_EQ(harness.Dialogs.Count("Warning"), 0);
+    // Once the settings can be written, the next close runs every step.
+    ASSERT_TRUE(QDir(harness.Dir()).rmdir("zbeacon.ini"));
+    harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::No);
+    EXPECT_TRUE(harness.Close());
+    EXPECT_EQ(harness.Dialogs.Count("Warning"), 1);
+}
+
+TEST_F(Settings, GarbageSettingsNeitherCrashNorHangTheStartUp) {
+    std::mt19937 random(7);
+    std::string junk(10 * 1024 * 1024, '\0');
+    for (char& c : junk)
+        c = static_cast<char>(random());
+    WriteBytes(Ini(), junk);
+    TForm1& form = harness.Start();
+    EXPECT_EQ(form.MaxChar, 127);
+    harness.Destroy();
+
+    WriteBytes(Ini(),
+               "no equals sign here\n[Comm]\nPort\n=5\n[Comm]\nPort=2x\n[comm]\nport=9\n"
+               "[Beacon]\nSynchronized=1\nSYNCHRONIZED=0\n[Beacon]\nGPS=000000000000000000000001\n");
+    TForm1& second = harness.Start();
+    EXPECT_EQ(second.Com->PortNum(), 0);                                 // the first [Comm] has no valid Port
+    EXPECT_TRUE(second.Synchronized->isChecked());                       // the first of duplicated keys wins
+    EXPECT_EQ(second.SlotMask, QByteArray("100000000000100000000000"));  // only the first [Beacon] counts
+}
