@@ -5,7 +5,10 @@
 #include <QApplication>
 #include <QTest>
 
+#include "device/VaComm.h"
+#include "platform/Serial.h"
 #include "support/FormHarness.h"
+#include "support/PtyPair.h"
 
 namespace {
 class Shell : public ::testing::Test {
@@ -74,4 +77,37 @@ TEST_F(Shell, DebugWindowFollowsItsTickNotItsCloseBox) {
     // Closing the debug window never closes the program's main window.
     debug.close();
     EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(Shell, DebugWindowMirrorsReceivedTextOnlyWhileTicked) {
+    PtyPair pty;
+    Serial::SetPortMap({{6, pty.SlavePath()}});
+    form->Com->SetPortNum(6);
+    form->Com->Open();
+    QPlainTextEdit* memo = harness.Debug().Memo;
+    auto receive = [&](const char* text) {
+        const QByteArray expected = form->ReceivedText + text;
+        ASSERT_TRUE(pty.Write(text));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form->ReceivedText == expected; }, 5000));
+    };
+
+    receive("one\r\n");
+    EXPECT_EQ(memo->toPlainText(), "");  // not ticked: not updated
+    form->DebugWindow->trigger();
+    EXPECT_EQ(memo->toPlainText(), "");  // ticking shows the old text until the next data event
+    receive("two");
+    EXPECT_EQ(memo->toPlainText(), "one\ntwo");
+    memo->setPlainText("typed by the operator");
+    receive("!");
+    EXPECT_EQ(memo->toPlainText(), "one\ntwo!");
+    form->DebugWindow->trigger();
+    receive("three");
+    EXPECT_EQ(memo->toPlainText(), "one\ntwo!");
+    // Hidden by its close box but still ticked: the text is still mirrored.
+    form->DebugWindow->trigger();
+    harness.Debug().close();
+    receive("four");
+    EXPECT_EQ(memo->toPlainText(), "one\ntwo!threefour");
+    form->Com->Close();
+    Serial::SetPortMap({});
 }
