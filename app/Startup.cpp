@@ -13,6 +13,28 @@
 
 namespace {
 const char kDefaultSlots[] = "100000000000100000000000";
+
+// Reads a window's top, left, width and height (keys `prefix` + "Top" ...), each applied at once and each
+// defaulting to what the window has at that moment.
+void ReadBounds(const TIniFile& ini, QWidget* window, const std::string& prefix) {
+    QRect b = WindowBounds::Read(window);
+    b.moveTop(ini.ReadInteger("Window", prefix + "Top", b.top()));
+    WindowBounds::Apply(window, b.left(), b.top(), b.width(), b.height());
+    b.moveLeft(ini.ReadInteger("Window", prefix + "Left", b.left()));
+    WindowBounds::Apply(window, b.left(), b.top(), b.width(), b.height());
+    b.setWidth(ini.ReadInteger("Window", prefix + "Width", b.width()));
+    WindowBounds::Apply(window, b.left(), b.top(), b.width(), b.height());
+    b.setHeight(ini.ReadInteger("Window", prefix + "Height", b.height()));
+    WindowBounds::Apply(window, b.left(), b.top(), b.width(), b.height());
+}
+
+// Writes a window's bounds in the order top, left, width, height.
+void WriteBounds(TIniFile& ini, const QRect& b, const std::string& prefix) {
+    ini.WriteInteger("Window", prefix + "Top", b.top());
+    ini.WriteInteger("Window", prefix + "Left", b.left());
+    ini.WriteInteger("Window", prefix + "Width", b.width());
+    ini.WriteInteger("Window", prefix + "Height", b.height());
+}
 }  // namespace
 
 void TForm1::FormCreate() {
@@ -22,17 +44,7 @@ void TForm1::FormCreate() {
 
     {
         const TIniFile ini(QFile::encodeName(SettingsPath()).toStdString());
-        // Each bound is applied at once, so a missing one keeps what the others made of the window.
-        QRect b = WindowBounds::Read(this);
-        b.moveTop(ini.ReadInteger("Window", "Top", b.top()));
-        WindowBounds::Apply(this, b.left(), b.top(), b.width(), b.height());
-        b.moveLeft(ini.ReadInteger("Window", "Left", b.left()));
-        WindowBounds::Apply(this, b.left(), b.top(), b.width(), b.height());
-        b.setWidth(ini.ReadInteger("Window", "Width", b.width()));
-        WindowBounds::Apply(this, b.left(), b.top(), b.width(), b.height());
-        b.setHeight(ini.ReadInteger("Window", "Height", b.height()));
-        WindowBounds::Apply(this, b.left(), b.top(), b.width(), b.height());
-
+        ReadBounds(ini, this, "");
         const std::string defaultFile =
             QFile::encodeName(QDir(programDir_).filePath("default.txt")).toStdString();
         CommandFileName =
@@ -69,32 +81,18 @@ void TForm1::FormShow() {
     UpdateSequence();
     if (!Debug) return;
     const TIniFile ini(QFile::encodeName(SettingsPath()).toStdString());
-    QRect b = WindowBounds::Read(Debug);
-    b.moveTop(ini.ReadInteger("Window", "Debug.Top", b.top()));
-    WindowBounds::Apply(Debug, b.left(), b.top(), b.width(), b.height());
-    b.moveLeft(ini.ReadInteger("Window", "Debug.Left", b.left()));
-    WindowBounds::Apply(Debug, b.left(), b.top(), b.width(), b.height());
-    b.setWidth(ini.ReadInteger("Window", "Debug.Width", b.width()));
-    WindowBounds::Apply(Debug, b.left(), b.top(), b.width(), b.height());
-    b.setHeight(ini.ReadInteger("Window", "Debug.Height", b.height()));
-    WindowBounds::Apply(Debug, b.left(), b.top(), b.width(), b.height());
+    ReadBounds(ini, Debug, "Debug.");
     if (DebugWindow->isChecked()) Debug->show();
 }
 
 void TForm1::FormClose() {
     TIniFile ini(QFile::encodeName(SettingsPath()).toStdString());
-    const QRect main = WindowBounds::Read(this);
-    ini.WriteInteger("Window", "Top", main.top());
-    ini.WriteInteger("Window", "Left", main.left());
-    ini.WriteInteger("Window", "Width", main.width());
-    ini.WriteInteger("Window", "Height", main.height());
-    const QRect debug = Debug ? WindowBounds::Read(Debug)
-                              : QRect(TDebug::kDesignedLeft, TDebug::kDesignedTop, TDebug::kDesignedWidth,
-                                      TDebug::kDesignedHeight);
-    ini.WriteInteger("Window", "Debug.Top", debug.top());
-    ini.WriteInteger("Window", "Debug.Left", debug.left());
-    ini.WriteInteger("Window", "Debug.Width", debug.width());
-    ini.WriteInteger("Window", "Debug.Height", debug.height());
+    WriteBounds(ini, WindowBounds::Read(this), "");
+    WriteBounds(ini,
+                Debug ? WindowBounds::Read(Debug)
+                      : QRect(TDebug::kDesignedLeft, TDebug::kDesignedTop, TDebug::kDesignedWidth,
+                              TDebug::kDesignedHeight),
+                "Debug.");
     ini.WriteString("Files", "SaveAs", QFile::encodeName(CommandFileName).toStdString());
     ini.WriteInteger("Comm", "Port", Com->PortNum());
     ini.WriteInteger("Beacon", "MaxChar", MaxChar);
