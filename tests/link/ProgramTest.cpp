@@ -72,7 +72,7 @@ TEST(BeaconProgram, NormalBeaconStoresTheMemoWithoutLineBreaks) {
             uploading = true;
         },
         [&] { uploading = false; });
-    rig.BeforeEachDataEvent([&] {
+    rig.AroundEachDataEvent([&] {
         if (!uploading) return;
         const QCursor* cursor = QApplication::overrideCursor();
         cursorsDuringUpload << (cursor ? cursor->shape() : Qt::ArrowCursor);
@@ -133,7 +133,7 @@ TEST(BeaconProgram, SynchronizedBeaconChangesOneSlotPerExchangeLowestFirst) {
     form.SetMemoText("BKvvvUZ");
 
     QStringList captions;
-    rig.BeforeEachDataEvent([&] {
+    rig.AroundEachDataEvent([&] {
         if (captions.isEmpty() || captions.last() != form.TellCaption()) captions << form.TellCaption();
     });
 

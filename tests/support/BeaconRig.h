@@ -83,12 +83,15 @@ public:
         return bytes;
     }
 
-    // Runs `hook` on every data event of the port before the dialogue handles it.
-    void BeforeEachDataEvent(std::function<void()> hook) {
+    // Runs `before` on every data event of the port before the dialogue handles it, `after` once the
+    // handler returned.
+    void AroundEachDataEvent(std::function<void()> before, std::function<void()> after = {}) {
         TVaCommDataEvent original = form->Com->OnData;
-        form->Com->OnData = [original, hook = std::move(hook)](TObject* sender, int count) {
-            hook();
+        form->Com->OnData = [original, before = std::move(before), after = std::move(after)](TObject* sender,
+                                                                                             int count) {
+            if (before) before();
             if (original) original(sender, count);
+            if (after) after();
         };
     }
 
