@@ -72,6 +72,31 @@ TEST(BeaconUpload, TickerShowsTheLast51CharactersAndTheCursorIsBusy) {
     EXPECT_EQ(form.TellCaption(), "");
 }
 
+// The beacon's question after the "Z" is answered inside the pause that follows it, which makes that
+// pause last a second. The characters after it are still paced one pause apart, not sent in a burst
+// to catch up.
+TEST(BeaconUpload, PausesAfterAHandlerThatRanInsideOneKeepTheirLength) {
+    BeaconRig rig;
+    ASSERT_TRUE(rig.Start());
+    TForm1& form = *rig.form;
+    form.SetMemoText("PSDvvZ abc");
+    bool uploading = false;
+    rig.AroundUpload([&] { uploading = true; }, [&] { uploading = false; });
+
+    form.ProgramBeacon->click();
+    rig.sim.SwitchOn();
+    ASSERT_TRUE(rig.WaitForSimState("Beaconing"));
+    ASSERT_TRUE(rig.WaitFor([&] { return !uploading && rig.sim.Received().size() == 12; }));
+    EXPECT_EQ(rig.sim.Received(), "yPSDvvZn abc");
+    EXPECT_EQ(rig.sim.StoredProgram(), "PSDvvZ");
+
+    const auto bytes = rig.ReceivedBytesWithTimes();
+    ASSERT_EQ(bytes.size(), 12u);
+    EXPECT_GE(bytes[7].second - bytes[6].second, 0.99);  // "Z" to "n": the answer's own pause
+    for (size_t i = 9; i < 12; ++i)
+        EXPECT_GE(bytes[i].second - bytes[i - 1].second, 0.9 * 0.09936 - 0.02) << "before character " << i;
+}
+
 // The port closes halfway through the upload: the next write fails, the upload ends there, the cursor
 // and the strip are restored and the error is shown; nothing claims success.
 TEST(BeaconUpload, WriteErrorEndsTheUploadAndIsShown) {
