@@ -4,8 +4,10 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <thread>
 
 #include "support/BeaconRig.h"
+#include "support/PtyPair.h"
 
 // Every question of a full synchronized Program arrives in pieces of four bytes: each is answered
 // exactly once, in the event that completes it. The slot at second 0 of odd minutes is offset 60.
@@ -107,4 +109,40 @@ TEST(BeaconDialogue, StartButtonDuringTheCountdownCancelsTheUpload) {
     }
     EXPECT_EQ(rig.sim.Received(), "yy");
     EXPECT_EQ(rig.sim.StoredProgram(), "PSDvvvSQSZ");
+}
+
+// A line that never stops talking while the tool is idle: only the newest text is kept, so each data
+// event stays as cheap as the first, and the next Read works as usual.
+TEST(BeaconDialogue, TextFromALineThatNeverStopsIsBounded) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    FormHarness harness;
+    TForm1& form = harness.Start();
+    Serial::SetPortMap({{BeaconRig::kPort, pty.SlavePath()}});
+    form.Com->SetPortNum(BeaconRig::kPort);
+    form.Com->Open();
+
+    // 256 KiB in pieces that each fit the port's input queue, each one consumed before the next.
+    std::string all;
+    for (int piece = 0; piece < 256; ++piece) {
+        std::string noise;
+        for (int i = 0; i < 1000; ++i)
+            noise += i % 97 == 0 ? '\n' : static_cast<char>(0x80 + (i * 31 + piece) % 0x80);
+        noise += "#" + std::to_string(piece) + "#";
+        ASSERT_TRUE(pty.Write(noise));
+        all += noise;
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return form.ReceivedText.endsWith(noise.c_str() + noise.size() - 8); },
+                            BeaconRig::kTimeoutMs));
+    }
+    EXPECT_LT(form.ReceivedText.size(), 16 * 1024);
+    EXPECT_GT(form.ReceivedText.size(), 1000);
+    EXPECT_TRUE(all.ends_with(form.ReceivedText.toStdString()));
+
+    form.ReadBeacon->click();
+    ASSERT_TRUE(pty.Write("PSDvvvSQSZ\r\nChange program? y/n\r\n"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.LinkMode.isEmpty(); }, BeaconRig::kTimeoutMs));
+    EXPECT_EQ(pty.Read(1), "n");
+    EXPECT_EQ(form.MemoText(), "PSDvvvSQSZ");
+    Serial::SetPortMap({});
 }
