@@ -60,12 +60,14 @@ TEST(BeaconUpload, TickerShowsTheLast51CharactersAndTheCursorIsBusy) {
     ASSERT_TRUE(rig.WaitFor([&] { return !uploading && form.ReceivedText.endsWith("Beacon running\r\n"); }));
     ASSERT_EQ(rig.sim.StoredProgram(), memo.toStdString());
 
+    // Every caption seen is one of the ticker's steps, in order; it grew one character at a time and
+    // ended sliding on the memo's last 51 characters (the question after the "Z" comes during the
+    // last pause, so the last step is always seen).
     const QStringList steps = TickerSteps(memo);
     EXPECT_TRUE(InOrder(captions, steps)) << captions.join("\n").toStdString();
-    EXPECT_TRUE(captions.contains(steps[50]));  // 51 characters, the first of them still shown
-    EXPECT_TRUE(captions.contains(steps[51]));  // the first character gone
-    EXPECT_EQ(captions.last(), memo.right(51));
     EXPECT_GE(captions.size(), 50);
+    EXPECT_LT(captions.first().size(), 10);
+    EXPECT_EQ(captions.last(), memo.right(51));
     for (Qt::CursorShape shape : cursors)
         EXPECT_EQ(shape, Qt::WaitCursor);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
