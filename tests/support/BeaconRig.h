@@ -27,11 +27,6 @@ inline double ProcessCpuSeconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-// Latin-1 bytes as a std::string (the simulator's side of the line).
-inline std::string Bytes(const QByteArray& bytes) {
-    return bytes.toStdString();
-}
-
 class BeaconRig {
 public:
     static constexpr int kPort = 9;
