@@ -10,6 +10,10 @@
 namespace {
 const QColor kRed(255, 0, 0);
 const char kCheckJumper[] = "Check jumper. Turn beacon off and then on.";
+// The most of the beacon's text that is kept: several whole conversations (command string, questions,
+// slot listing), and little enough that a line that never stops talking cannot make each data event
+// slower than the one before it.
+constexpr qsizetype kMaxReceivedText = 8192;
 }  // namespace
 
 // Each start handler turns the strip red first (its text colour stays), then needs a chosen port;
@@ -81,6 +85,9 @@ void TForm1::ComData(TObject*, int) {
     std::string text;
     Com->ReadText(text);
     ReceivedText += QByteArray::fromStdString(text);
+    // Prompts are answered in the event that completes them, so only the newest text is still needed.
+    if (ReceivedText.size() > kMaxReceivedText)
+        ReceivedText.remove(0, ReceivedText.size() - kMaxReceivedText);
 
     if (DebugWindow->isChecked() && Debug) Debug->Memo->setPlainText(MemoDisplayText(ReceivedText));
 

@@ -1,0 +1,148 @@
+// Rules of the dialogue that cut across the three operations: prompts that arrive in pieces, the
+// message request outside Program, and start buttons pressed while the countdown runs.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <thread>
+
+#include "support/BeaconRig.h"
+#include "support/PtyPair.h"
+
+// Every question of a full synchronized Program arrives in pieces of four bytes: each is answered
+// exactly once, in the event that completes it. The slot at second 0 of odd minutes is offset 60.
+TEST(BeaconDialogue, PromptsSplitOverSeveralChunksAreAnsweredOnce) {
+    zbsim::BeaconOptions options;
+    options.synchronized = true;
+    options.slotTable = "100000000000000000000000";
+    options.chunkSize = 4;
+    options.chunkGapMs = 15;
+    BeaconRig rig(options);
+    ASSERT_TRUE(rig.Start());
+    TForm1& form = *rig.form;
+    form.Synchronized->trigger();
+    form.SetMemoText("BKvvvUZ");
+    int events = 0;
+    rig.AroundEachDataEvent([&] { ++events; });
+
+    form.ProgramBeacon->click();
+    rig.sim.SwitchOn();
+    ASSERT_TRUE(rig.WaitForSimState("Beaconing"));
+    ASSERT_TRUE(rig.WaitFor([&] { return form.ReceivedText.endsWith("Beacon running\r\n"); }));
+
+    EXPECT_EQ(rig.sim.Received(), "yBKvvvUZnys60\rn");
+    EXPECT_EQ(rig.sim.Slots(), "100000000000100000000000");
+    EXPECT_EQ(rig.sim.AnswerLog().size(), 7u);
+    EXPECT_EQ(form.TellCaption(), "Set Slot 60");
+    EXPECT_EQ(form.LinkMode, "");
+    EXPECT_GT(events, 40);  // the text really came in many pieces
+}
+
+// The request for the message ("by Z.", "then Z") starts the countdown only in Program: a beacon whose
+// command string holds both texts is read, seen idle and verified without any upload.
+TEST(BeaconDialogue, MessageRequestOutsideProgramStartsNothing) {
+    zbsim::BeaconOptions options;
+    options.program = "vv by Z. then Z";
+    BeaconRig rig(options);
+    ASSERT_TRUE(rig.Start());
+    TForm1& form = *rig.form;
+    int countdowns = 0;
+    rig.AroundEachDataEvent({}, [&] { countdowns += form.SendX->Enabled(); });
+    const auto switchOnAndWait = [&] {
+        rig.sim.SwitchOn();
+        return rig.WaitFor([&] { return form.ReceivedText.endsWith("Beacon running\r\n"); });
+    };
+
+    form.ReadBeacon->click();
+    ASSERT_TRUE(switchOnAndWait());
+    EXPECT_EQ(form.MemoText(), "vv by Z. then Z");
+    EXPECT_EQ(form.LinkMode, "");
+
+    // Idle: the whole conversation only accumulates.
+    form.ReceivedText.clear();
+    rig.sim.SwitchOn();
+    ASSERT_TRUE(rig.WaitFor([&] { return form.ReceivedText.endsWith("Change program? y/n\r\n"); }));
+    EXPECT_EQ(form.ReceivedText, "vv by Z. then Z\r\nChange program? y/n\r\n");
+
+    form.Button1->click();
+    ASSERT_TRUE(switchOnAndWait());
+    EXPECT_EQ(form.TellCaption(), "Beacon Sequence OK");
+    EXPECT_EQ(form.LinkMode, "VerifyGPS");
+
+    EXPECT_EQ(countdowns, 0);
+    EXPECT_FALSE(form.SendX->Enabled());
+    EXPECT_EQ(rig.sim.Received(), "nn");  // one answer for the Read, one for the Verify
+}
+
+// Read or Verify pressed while the countdown runs: the countdown still ends, but nothing is sent and
+// the new operation keeps its state.
+TEST(BeaconDialogue, StartButtonDuringTheCountdownCancelsTheUpload) {
+    BeaconRig rig;
+    ASSERT_TRUE(rig.Start());
+    TForm1& form = *rig.form;
+    QPushButton* press = nullptr;
+    bool pressed = false;
+    int uploads = 0;
+    rig.AroundEachDataEvent({}, [&] {
+        if (pressed || !form.SendX->Enabled()) return;
+        pressed = true;
+        QTimer::singleShot(200, press, [&] { press->click(); });
+    });
+    rig.AroundUpload({}, [&] { ++uploads; });
+
+    int round = 0;
+    for (QPushButton* button : {form.Button1, form.ReadBeacon}) {
+        SCOPED_TRACE(button->text().toStdString());
+        form.SetMemoText("PSDvvvSQSZ");
+        press = button;
+        pressed = false;
+        form.ProgramBeacon->click();
+        rig.sim.SwitchOn();
+        ASSERT_TRUE(rig.WaitFor([&] { return uploads == round + 1; }));
+        ++round;
+        EXPECT_TRUE(pressed);
+        EXPECT_EQ(form.LinkMode, button == form.Button1 ? "Verify" : "Read");
+        EXPECT_EQ(form.ReceivedText, "");
+        EXPECT_EQ(form.TellCaption(), "Check jumper. Turn beacon off and then on.");
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_EQ(rig.sim.State(), "Message");  // still waiting for a message
+    }
+    EXPECT_EQ(rig.sim.Received(), "yy");
+    EXPECT_EQ(rig.sim.StoredProgram(), "PSDvvvSQSZ");
+}
+
+// A line that never stops talking while the tool is idle: only the newest text is kept, so each data
+// event stays as cheap as the first, and the next Read works as usual.
+TEST(BeaconDialogue, TextFromALineThatNeverStopsIsBounded) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    FormHarness harness;
+    TForm1& form = harness.Start();
+    Serial::SetPortMap({{BeaconRig::kPort, pty.SlavePath()}});
+    form.Com->SetPortNum(BeaconRig::kPort);
+    form.Com->Open();
+
+    // 256 KiB in pieces that each fit the port's input queue, each one consumed before the next.
+    std::string all;
+    for (int piece = 0; piece < 256; ++piece) {
+        std::string noise;
+        for (int i = 0; i < 1000; ++i)
+            noise += i % 97 == 0 ? '\n' : static_cast<char>(0x80 + (i * 31 + piece) % 0x80);
+        noise += "#" + std::to_string(piece) + "#";
+        ASSERT_TRUE(pty.Write(noise));
+        all += noise;
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return form.ReceivedText.endsWith(noise.c_str() + noise.size() - 8); },
+                            BeaconRig::kTimeoutMs));
+    }
+    EXPECT_LT(form.ReceivedText.size(), 16 * 1024);
+    EXPECT_GT(form.ReceivedText.size(), 1000);
+    EXPECT_TRUE(all.ends_with(form.ReceivedText.toStdString()));
+
+    form.ReadBeacon->click();
+    ASSERT_TRUE(pty.Write("PSDvvvSQSZ\r\nChange program? y/n\r\n"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.LinkMode.isEmpty(); }, BeaconRig::kTimeoutMs));
+    EXPECT_EQ(pty.Read(1), "n");
+    EXPECT_EQ(form.MemoText(), "PSDvvvSQSZ");
+    Serial::SetPortMap({});
+}
