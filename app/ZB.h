@@ -196,6 +196,7 @@ public:
     void ReadBeaconClick(QObject* Sender);
     void ProgramBeaconClick(QObject* Sender);
     void Button1Click(QObject* Sender);
+    void StartOperation(const char* mode, const char* status);
     void ComData(TObject* Sender, int Count);
     void RemovePromptLines();
     void SendXStop(TObject* Sender);

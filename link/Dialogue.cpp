@@ -17,44 +17,32 @@ constexpr qsizetype kMaxReceivedText = 8192;
 }  // namespace
 
 // Each start handler turns the strip red first (its text colour stays), then needs a chosen port;
-// whether the port is actually open is not tested.
+// whether the port is actually open is not tested. A start takes over from any operation in progress.
+void TForm1::StartOperation(const char* mode, const char* status) {
+    SetTellColor(kRed);
+    if (Com->PortNum() == 0) {
+        SetTellCaption(QStringLiteral("Select Comm Port"));
+        return;
+    }
+    SetTellCaption(QString::fromLatin1(kCheckJumper));
+    SetStatusText(QString::fromLatin1(status));
+    ReceivedText.clear();
+    LinkMode = mode;
+}
+
 void TForm1::ReadBeaconClick(QObject*) {
     SavePrompt();
     ZBCommand->clear();
     Sequence->clear();
-    SetTellColor(kRed);
-    if (Com->PortNum() == 0) {
-        SetTellCaption(QStringLiteral("Select Comm Port"));
-        return;
-    }
-    SetTellCaption(QString::fromLatin1(kCheckJumper));
-    SetStatusText(QStringLiteral("Ready to read beacon"));
-    ReceivedText.clear();
-    LinkMode = "Read";
+    StartOperation("Read", "Ready to read beacon");
 }
 
 void TForm1::ProgramBeaconClick(QObject*) {
-    SetTellColor(kRed);
-    if (Com->PortNum() == 0) {
-        SetTellCaption(QStringLiteral("Select Comm Port"));
-        return;
-    }
-    SetTellCaption(QString::fromLatin1(kCheckJumper));
-    SetStatusText(QStringLiteral("Ready to program beacon"));
-    ReceivedText.clear();
-    LinkMode = "Program";
+    StartOperation("Program", "Ready to program beacon");
 }
 
 void TForm1::Button1Click(QObject*) {
-    SetTellColor(kRed);
-    if (Com->PortNum() == 0) {
-        SetTellCaption(QStringLiteral("Select Comm Port"));
-        return;
-    }
-    SetTellCaption(QString::fromLatin1(kCheckJumper));
-    SetStatusText(QStringLiteral("Ready to read beacon"));
-    ReceivedText.clear();
-    LinkMode = "Verify";
+    StartOperation("Verify", "Ready to read beacon");
 }
 
 // Removes the beacon's prompt lines and every empty line from the memo; the other lines keep their order.

@@ -3,14 +3,9 @@
 
 #include "app/ZB.h"
 #include "device/VaComm.h"
-#include "platform/Clock.h"
 
 namespace {
 constexpr int kTickerLength = 51;
-// The pause after each character: 0.1 of a Delay unit (one unit is 0.0000115 day).
-constexpr double kUnitNs = 0.0000115 * 86400.0 * 1e9;
-constexpr double kPauseUnits = 0.1;
-constexpr int64_t kPauseNs = static_cast<int64_t>(kPauseUnits * kUnitNs);
 }  // namespace
 
 void TForm1::SendXStop(TObject*) {
@@ -30,11 +25,6 @@ void TForm1::SendXStop(TObject*) {
         SetTellCaption(QString());
         SetStatusText(QString());
     };
-    // The pauses keep a fixed cadence: each is due one pause after the previous one was due, so that
-    // the millisecond or two that every write and every wake-up cost do not add up over a long command
-    // string. A pause is shortened by at most a tenth to catch up; a larger delay (a handler that ran
-    // inside a pause) starts the cadence afresh with a full pause.
-    int64_t due = Clock::MonotonicNs();
     try {
         for (qsizetype i = 0; i < n; ++i) {
             // The memo is read afresh for every character: edits made during the pauses take effect.
@@ -46,14 +36,13 @@ void TForm1::SendXStop(TObject*) {
             if (ticker.size() >= kTickerLength) ticker.remove(0, 1);
             ticker += QChar(static_cast<unsigned char>(c));
             SetTellCaption(ticker);
-            due += kPauseNs;
-            const int64_t now = Clock::MonotonicNs();
-            if (due - now < kPauseNs - kPauseNs / 10) due = now + kPauseNs;
-            Delay(static_cast<double>(due - now) / kUnitNs);
+            Delay(0.1);
         }
     } catch (...) {
-        // A serial error ends the upload; the strip and the cursor are restored before it is reported.
+        // A serial error ends the upload and with it the operation: the strip and the cursor are
+        // restored, and no later question of the beacon is answered, before the error is reported.
         finish();
+        LinkMode.clear();
         throw;
     }
     finish();

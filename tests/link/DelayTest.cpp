@@ -7,6 +7,7 @@
 #include "device/VaComm.h"
 #include "platform/Clock.h"
 #include "platform/Serial.h"
+#include "support/BeaconRig.h"
 #include "support/FormHarness.h"
 #include "support/PtyPair.h"
 
@@ -58,9 +59,12 @@ TEST_F(PacedWait, RunsPendingEventsAndButtonPressesBeforeItEnds) {
 TEST_F(PacedWait, NestedWaitsEachKeepTheirDeadline) {
     double inner = 0;
     QTimer::singleShot(10, [&] { inner = Seconds(0.3); });
+    const double cpuBefore = ProcessCpuSeconds();
     const double outer = Seconds(0.1);
     EXPECT_GE(inner, 0.298);
     EXPECT_GE(outer, 0.3);  // the outer wait resumes only after the nested one returned
+    // The outer wait's deadline passes while the nested one sleeps: that must not wake it over and over.
+    EXPECT_LT(ProcessCpuSeconds() - cpuBefore, 0.15);
 }
 
 TEST_F(PacedWait, SerialDataIsHandledDuringTheWait) {

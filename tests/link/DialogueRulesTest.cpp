@@ -6,6 +6,9 @@
 #include <QTimer>
 #include <thread>
 
+#include <unistd.h>
+
+#include "platform/Serial.h"
 #include "support/BeaconRig.h"
 #include "support/PtyPair.h"
 
@@ -144,5 +147,35 @@ TEST(BeaconDialogue, TextFromALineThatNeverStopsIsBounded) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.LinkMode.isEmpty(); }, BeaconRig::kTimeoutMs));
     EXPECT_EQ(pty.Read(1), "n");
     EXPECT_EQ(form.MemoText(), "PSDvvvSQSZ");
+    Serial::SetPortMap({});
+}
+
+// A beacon that asks for the message with "... then Z" instead of "by Z." is served the same way. The
+// beacon's side is played by hand on a plain pseudo-terminal.
+TEST(BeaconDialogue, MessageRequestEndingThenZAlsoStartsTheUpload) {
+    FormHarness harness;
+    TForm1& form = harness.Start();
+    PtyPair pty;
+    Serial::SetPortMap({{8, pty.SlavePath()}});
+    form.Com->SetPortNum(8);
+    form.Com->Open();
+    form.SetMemoText("KZ");
+    std::string sent;
+    const auto receives = [&](const std::string& expected) {
+        return QTest::qWaitFor(
+            [&] {
+                char c;
+                if (::read(pty.Master(), &c, 1) == 1) sent += c;
+                return sent == expected;
+            },
+            BeaconRig::kTimeoutMs);
+    };
+
+    form.ProgramBeacon->click();
+    ASSERT_TRUE(pty.Write("PSDZ\r\nChange program? y/n\r\n"));
+    ASSERT_TRUE(receives("y"));
+    ASSERT_TRUE(pty.Write("Send the new program, then Z\r\n"));
+    ASSERT_TRUE(receives("yKZ"));
+    EXPECT_EQ(form.LinkMode, "ProgramGPS");
     Serial::SetPortMap({});
 }

@@ -112,14 +112,13 @@ TEST(BeaconProgram, NormalBeaconStoresTheMemoWithoutLineBreaks) {
     ExpectDelays(answers, Prompt::ChangeMessage, kUnit - kEarly);
 
     // Pacing: one pause after each of the 14 memo characters; the CR and LF between "b" and "v" add two
-    // pauses although they are not sent. The pauses keep a cadence, so one may be shortened a little
-    // to make up for a late one before it.
+    // pauses although they are not sent.
     const auto bytes = rig.ReceivedBytesWithTimes();
     ASSERT_EQ(bytes.size(), message.size() + 2);
     for (size_t i = 2; i <= message.size(); ++i) {
         const double gap = bytes[i].second - bytes[i - 1].second;
         const int pauses = bytes[i - 1].first == 'b' ? 3 : 1;
-        EXPECT_GE(gap, pauses * 0.9 * kPause - kSlack) << "before character " << i - 1;
+        EXPECT_GE(gap, pauses * kPause - kSlack) << "before character " << i - 1;
         EXPECT_LT(gap, pauses * kPause + 1.0) << "before character " << i - 1;
     }
     EXPECT_GE(bytes[message.size()].second - bytes[1].second, 13 * kPause - kSlack);
