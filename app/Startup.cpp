@@ -68,8 +68,17 @@ void TForm1::FormCreate() {
 
     ApplySynchronizedMode();
 
-    if (!CommandFileName.isEmpty() && QFileInfo(CommandFileName).exists()) {
-        LoadMemo(CommandFileName);
+    // A folder of that name is no command file: the memo keeps its text.
+    const QFileInfo remembered(CommandFileName);
+    if (!CommandFileName.isEmpty() && remembered.exists() && !remembered.isDir()) {
+        try {
+            LoadMemo(CommandFileName);
+        } catch (...) {
+            // The error ends the creation steps here, but the remembered slots are still ticked: the
+            // close writes the slot list from the menu, and an unticked menu would erase it.
+            TickSlotsFromMask();
+            throw;
+        }
         ShowFileCaption();
     }
     Modified = false;

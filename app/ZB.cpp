@@ -376,6 +376,16 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
                 QApplication::beep();
                 return true;  // refused: no single-byte form
             }
+            // Tab only moves the focus out of the memo: it types nothing.
+            if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) return false;
+            // Shift+Enter breaks the line like Enter: the memo holds plain line breaks only.
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                (key->modifiers() & Qt::ShiftModifier)) {
+                QKeyEvent plain(QEvent::KeyPress, key->key(), key->modifiers() & ~Qt::ShiftModifier,
+                                key->text(), key->isAutoRepeat(), key->count());
+                QApplication::sendEvent(ZBCommand, &plain);
+                return true;
+            }
             const bool producesCharacter = !key->text().isEmpty() || key->key() == Qt::Key_Return ||
                                            key->key() == Qt::Key_Enter || key->key() == Qt::Key_Backspace;
             if (producesCharacter) {
@@ -486,8 +496,15 @@ void TForm1::SetTellFontColor(const QColor& color) {
     Tell->setPalette(p);
 }
 
+// The strip shows one line: control characters in the caption (a line break of the memo passing
+// through the upload's ticker) are shown as spaces, while the caption itself keeps them.
 void TForm1::SetTellCaption(const QString& caption) {
-    Tell->setText(caption);
+    tellCaption_ = caption;
+    QString shown = caption;
+    for (QChar& c : shown) {
+        if (c.unicode() < 32) c = QLatin1Char(' ');
+    }
+    Tell->setText(shown);
 }
 QColor TForm1::TellColor() const {
     return Tell->palette().color(QPalette::Window);
@@ -496,7 +513,7 @@ QColor TForm1::TellFontColor() const {
     return Tell->palette().color(QPalette::WindowText);
 }
 QString TForm1::TellCaption() const {
-    return Tell->text();
+    return tellCaption_;
 }
 
 void TForm1::TellNeutral() {

@@ -282,6 +282,7 @@ private:
     QLabel* statusText_ = nullptr;
     QWidget* client_ = nullptr;
     bool shown_ = false;
+    QString tellCaption_;
 };
 
 // The application's title: the program file's name without folder and extension, its first character

@@ -12,8 +12,9 @@ constexpr double kUnitNs = 0.0000115 * 86400.0 * 1e9;
 
 // Sleeps in a nested event loop until the deadline, so that every event that arrives meanwhile (input,
 // the serial port's and the countdown's hand-offs) runs at once, and no processor time is spent between
-// events. A zero or negative argument returns at once without dispatching anything. Should the
-// application quit meanwhile, the wait ends early.
+// events. A zero or negative argument returns at once without dispatching anything. The wait lasts its
+// full time even while the program is quitting, so that no pause between two characters sent to the
+// beacon is lost.
 void TForm1::Delay(double units) {
     const int64_t target = Clock::MonotonicNs() + static_cast<int64_t>(std::llround(units * kUnitNs));
     EventLoopWait::Until(target);

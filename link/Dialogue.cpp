@@ -1,6 +1,9 @@
 // The beacon dialogue: the three start buttons and the handler of every chunk of text the beacon sends.
 #include <QAction>
 #include <QListWidget>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 
 #include "app/Unit2.h"
 #include "app/ZB.h"
@@ -47,17 +50,35 @@ void TForm1::Button1Click(QObject*) {
 
 // Removes the beacon's prompt lines and every empty line from the memo; the other lines keep their order.
 void TForm1::RemovePromptLines() {
-    const QStringList lines = MemoLines();
-    QStringList kept;
-    for (const QString& line : lines) {
+    // Lines are deleted where they stand, from the last to the first, so that the caret and the rest of
+    // the text stay where they are for an operator typing meanwhile.
+    QTextDocument* doc = ZBCommand->document();
+    QTextCursor group(doc);
+    bool editing = false;
+    for (int number = doc->blockCount() - 1; number >= 0; --number) {
+        const QTextBlock block = doc->findBlockByNumber(number);
+        const QString line = block.text();
         if (line.isEmpty() || line.contains(QLatin1String("Change program?")) ||
             line.contains(QLatin1String("Enter new program")) ||
             line.contains(QLatin1String("Chg msg? y/n"))) {
-            continue;
+            if (!editing) group.beginEditBlock();
+            editing = true;
+            QTextCursor cut(doc);
+            const QTextBlock previous = block.previous();
+            if (block.next().isValid()) {  // the line and the break after it
+                cut.setPosition(block.position());
+                cut.setPosition(block.next().position(), QTextCursor::KeepAnchor);
+            } else if (previous.isValid()) {  // the last line and the break before it
+                cut.setPosition(previous.position() + previous.length() - 1);
+                cut.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
+            } else {  // the only line
+                cut.setPosition(block.position());
+                cut.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
+            }
+            cut.removeSelectedText();
         }
-        kept << line;
     }
-    if (kept.size() != lines.size()) SetMemoText(kept.join(QLatin1String("\r\n")).toLatin1());
+    if (editing) group.endEditBlock();
 }
 
 // The memo's command string as searched for in the beacon's output: every control character removed.

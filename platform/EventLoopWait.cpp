@@ -3,6 +3,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -26,7 +27,8 @@ bool WithQtTimer(int64_t deadlineNs) {
         });
         timer.start(static_cast<int>((deadlineNs - now + 999999) / 1000000));
         loop.exec();
-        if (!fired) return false;
+        while (!fired)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
@@ -47,6 +49,7 @@ bool Until(int64_t deadlineNs) {
         return WithQtTimer(deadlineNs);
     }
     bool fired = false;
+    bool quitting = false;
     {
         QEventLoop loop;
         QSocketNotifier notifier(fd, QSocketNotifier::Read);
@@ -57,9 +60,16 @@ bool Until(int64_t deadlineNs) {
             loop.quit();
         });
         loop.exec();
+        // The application ended every running loop and starts no new one: the wait still lasts its
+        // full time (a pause between two characters sent to the beacon must not vanish), dispatching
+        // events as they come.
+        while (!fired) {
+            quitting = true;
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
     }
     ::close(fd);
-    return fired;
+    return !quitting;
 }
 
 }  // namespace EventLoopWait

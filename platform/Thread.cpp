@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QEvent>
 #include <QThread>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -62,6 +64,51 @@ struct QueuedMark {
     QueuedMark() { queuedHandOffs.fetch_add(1); }
     QueuedMark(const QueuedMark&) = delete;
     ~QueuedMark() { queuedHandOffs.fetch_sub(1); }
+};
+
+// A posted hand-off: the routine to run on the GUI thread. Freed by Qt on the GUI thread, after it
+// ran or unrun when the application ends first.
+const QEvent::Type kHandOffEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+class HandOffEvent : public QEvent {
+public:
+    HandOffEvent() : QEvent(kHandOffEvent) {}
+    ~HandOffEvent() override {
+        std::lock_guard lock(HandOffMutex());
+        run = nullptr;
+        mark.reset();
+    }
+    std::function<void()> run;
+    std::unique_ptr<QueuedMark> mark;
+};
+
+// Receives the hand-offs on the GUI thread, in nested event loops too.
+class HandOffReceiver : public QObject {
+public:
+    static HandOffReceiver* Instance() {
+        static HandOffReceiver* receiver = [] {
+            auto* r = new HandOffReceiver;  // lives as long as the process
+            QCoreApplication* app = QCoreApplication::instance();
+            if (app != nullptr && r->thread() != app->thread()) r->moveToThread(app->thread());
+            return r;
+        }();
+        return receiver;
+    }
+
+protected:
+    bool event(QEvent* e) override {
+        if (e->type() != kHandOffEvent) return QObject::event(e);
+        std::function<void()> run;
+        {
+            std::lock_guard lock(HandOffMutex());
+            run.swap(static_cast<HandOffEvent*>(e)->run);
+            static_cast<HandOffEvent*>(e)->mark.reset();
+        }
+        if (run) run();
+        std::lock_guard lock(HandOffMutex());
+        run = nullptr;
+        return true;
+    }
 };
 
 bool OnGuiThread() {
@@ -181,14 +228,15 @@ void TThread::Synchronize(TThread* Thread, const std::function<void()>& Routine)
         }
         request->routine = Routine;
     }
-    // The queued routine touches the request and its own captures only under the hand-off lock,
-    // which orders it after everything the worker did before posting, and both sides let go of
-    // the request under that lock as well.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [request, mark = std::make_shared<QueuedMark>()]() mutable {
+    // The GUI thread runs the routine from a posted event. The event and everything in it are
+    // touched only under the hand-off lock on both sides and are freed on the GUI thread, so the
+    // worker never touches the event again once it is posted.
+    auto* event = new HandOffEvent;
+    {
+        std::lock_guard lock(HandOffMutex());
+        event->mark = std::make_unique<QueuedMark>();
+        event->run = [request]() mutable {
             std::unique_lock lock(HandOffMutex());
-            mark.reset();
             if (request->state != Request::Pending) {
                 request.reset();
                 return;
@@ -205,8 +253,9 @@ void TThread::Synchronize(TThread* Thread, const std::function<void()>& Routine)
             request.reset();
             lock.unlock();
             HandOffDone().notify_all();
-        },
-        Qt::QueuedConnection);
+        };
+    }
+    QCoreApplication::postEvent(HandOffReceiver::Instance(), event);
     std::exception_ptr error;
     {
         std::unique_lock lock(HandOffMutex());

@@ -175,3 +175,9 @@ TEST(DebugWindowLook, HasItsDesignedBoundsAndMemo) {
     EXPECT_EQ(debug.Memo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
     EXPECT_FALSE(debug.isVisible());
 }
+
+TEST_F(MainWindow, TheStripShowsControlCharactersAsSpacesOnOneLine) {
+    form->SetTellCaption("ab\r\ncd");
+    EXPECT_EQ(form->TellCaption(), "ab\r\ncd");
+    EXPECT_EQ(form->Tell->text(), "ab  cd");
+}

@@ -1,5 +1,6 @@
 // The start-up and close sequences of the main window.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QActionGroup>
@@ -103,12 +104,12 @@ TEST_F(Startup, NegativeStoredPortOpensNothingAndIsKept) {
     EXPECT_EQ(Value("Comm", "Port"), "-2");
 }
 
-TEST_F(Startup, UnreadableRememberedFileStopsTheCreationSteps) {
-    // A folder in place of the remembered command file: it exists but cannot be read as a file.
-    ASSERT_TRUE(QDir(harness.Dir()).mkdir("program.txt"));
+TEST_F(Startup, UnreadableRememberedFileStopsTheCreationStepsButKeepsTheSlots) {
+    // A FIFO in place of the remembered command file: it exists but cannot be read as a file.
     const std::string path = harness.PathOf("program.txt").toStdString();
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
     WriteIni("[Files]\nSaveAs=" + path + "\n[Comm]\nPort=3\n[Ports]\nCOM3=" + pty.SlavePath() +
-             "\n[Beacon]\nSynchronized=1\n");
+             "\n[Beacon]\nSynchronized=1\nGPS=000001000000000000000010\n");
     harness.Dialogs.AllowUnscriptedErrors = true;
     TForm1& form = harness.Start();
     EXPECT_EQ(harness.Dialogs.Errors, QStringList{QString::fromStdString("Cannot open file " + path)});
@@ -117,11 +118,24 @@ TEST_F(Startup, UnreadableRememberedFileStopsTheCreationSteps) {
     EXPECT_EQ(form.MaxChar, 99);
     EXPECT_FALSE(form.Com->IsOpen());  // the port step was skipped
     EXPECT_EQ(Ticked(form), form.Com0);
-    for (QAction* slot : form.GPSSlots)
-        EXPECT_FALSE(slot->isChecked());
     EXPECT_TRUE(form.isVisible());  // the program runs on
+    // The remembered slots are still ticked, so the close does not erase them.
+    for (int i = 0; i < 24; ++i)
+        EXPECT_EQ(form.GPSSlots[i]->isChecked(), i == 5 || i == 22) << i;
     ASSERT_TRUE(harness.Close());
     EXPECT_EQ(Value("Comm", "Port"), "3");  // the number read is still written back
+    EXPECT_EQ(Value("Beacon", "GPS"), "000001000000000000000010");
+}
+
+TEST_F(Startup, RememberedNameOfAFolderLoadsNothing) {
+    ASSERT_TRUE(QDir(harness.Dir()).mkdir("folder.txt"));
+    WriteIni("[Files]\nSaveAs=" + harness.PathOf("folder.txt").toStdString() +
+             "\n[Comm]\nPort=3\n[Ports]\nCOM3=" + pty.SlavePath() + "\n");
+    TForm1& form = harness.Start();
+    EXPECT_EQ(harness.Dialogs.Count("Error"), 0);
+    EXPECT_EQ(form.MemoText(), QByteArray("PSDvvvSQSZ"));
+    EXPECT_EQ(form.windowTitle(), "Zindle Beacon Setup");
+    EXPECT_TRUE(form.Com->IsOpen());
 }
 
 TEST_F(Startup, ClosingAsksToSaveOnlyWhenModifiedAndAfterTheSettings) {

@@ -183,9 +183,11 @@ TEST_F(KeyHandlers, CharactersWithoutASingleByteFormAreRefused) {
 
 TEST_F(KeyHandlers, TabMovesTheFocusInsteadOfTyping) {
     form->ZBCommand->clear();
-    QTest::keyClick(form->ZBCommand, Qt::Key_Tab);
-    EXPECT_EQ(form->MemoText(), QByteArray());
+    QTest::keyPress(form->ZBCommand, Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->ProgramBeacon));
+    QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Tab);  // the release reaches the new focus
+    EXPECT_EQ(form->MemoText(), QByteArray());
+    EXPECT_FALSE(form->Modified);  // Tab types nothing
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->ReadBeacon));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -284,4 +286,14 @@ TEST_F(KeyHandlers, InsertMenuHoldsTheItemsInOrderInBothModes) {
             EXPECT_EQ(form->MemoText(), a->text().left(1).toLatin1());
         }
     }
+}
+
+TEST_F(KeyHandlers, ShiftEnterBreaksTheLineLikeEnter) {
+    form->ZBCommand->clear();
+    Type("ab");
+    QTest::keyClick(form->ZBCommand, Qt::Key_Return, Qt::ShiftModifier);
+    Type("c");
+    EXPECT_EQ(form->MemoText(), QByteArray("ab\r\nc"));
+    EXPECT_EQ(form->ZBCommand->document()->blockCount(), 2);
+    EXPECT_EQ(form->StatusText(), "5 characters. Maximum = 127");
 }

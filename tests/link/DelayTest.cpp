@@ -80,3 +80,13 @@ TEST_F(PacedWait, SerialDataIsHandledDuringTheWait) {
     form->Com->Close();
     Serial::SetPortMap({});
 }
+
+// The program starts quitting during a pause (its main window was closed): the pause still lasts its
+// full time, so no pause between two characters sent to the beacon is lost.
+TEST_F(PacedWait, KeepsItsLengthWhileTheProgramQuits) {
+    double waited = 0;
+    QTimer::singleShot(0, [&] { waited = Seconds(0.3); });
+    QTimer::singleShot(50, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    EXPECT_GE(waited, 0.298);
+}
