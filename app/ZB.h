@@ -199,6 +199,7 @@ public:
     void StartOperation(const char* mode, const char* status);
     void ComData(TObject* Sender, int Count);
     void RemovePromptLines();
+    void MirrorToDebugWindow();
     void SendXStop(TObject* Sender);
 
     // ---- GPS slots (link/) ---------------------------------------------------------------------------
@@ -283,6 +284,8 @@ private:
     QWidget* client_ = nullptr;
     bool shown_ = false;
     QString tellCaption_;
+    QByteArray mirrored_;        // the received text the debug window was last given
+    int mirroredRevision_ = -1;  // its memo's revision right after that
 };
 
 // The application's title: the program file's name without folder and extension, its first character

@@ -15,8 +15,10 @@ const QColor kRed(255, 0, 0);
 const char kCheckJumper[] = "Check jumper. Turn beacon off and then on.";
 // The most of the beacon's text that is kept: several whole conversations (command string, questions,
 // slot listing), and little enough that a line that never stops talking cannot make each data event
-// slower than the one before it.
+// slower than the one before it. Beyond the limit the newest half is kept, so that the text mostly
+// grows at its end and the debug window can mostly append.
 constexpr qsizetype kMaxReceivedText = 8192;
+constexpr qsizetype kKeptReceivedText = kMaxReceivedText / 2;
 }  // namespace
 
 // Each start handler turns the strip red first (its text colour stays), then needs a chosen port;
@@ -81,6 +83,24 @@ void TForm1::RemovePromptLines() {
     if (editing) group.endEditBlock();
 }
 
+// The debug window's memo shows the whole of the received text. When the text only grew at its end
+// since the last time and nobody edited the memo meanwhile, the new part is appended; otherwise the
+// memo's text is replaced.
+void TForm1::MirrorToDebugWindow() {
+    QTextDocument* doc = Debug->Memo->document();
+    const bool grew = !mirrored_.isEmpty() && doc->revision() == mirroredRevision_ &&
+                      !mirrored_.endsWith('\r') && ReceivedText.startsWith(mirrored_);
+    if (grew) {
+        QTextCursor end(doc);
+        end.movePosition(QTextCursor::End);
+        end.insertText(MemoDisplayText(ReceivedText.mid(mirrored_.size())));
+    } else {
+        Debug->Memo->setPlainText(MemoDisplayText(ReceivedText));
+    }
+    mirrored_ = ReceivedText;
+    mirroredRevision_ = doc->revision();
+}
+
 // The memo's command string as searched for in the beacon's output: every control character removed.
 static QByteArray SearchText(const QByteArray& memo) {
     QByteArray search;
@@ -96,9 +116,9 @@ void TForm1::ComData(TObject*, int) {
     ReceivedText += QByteArray::fromStdString(text);
     // Prompts are answered in the event that completes them, so only the newest text is still needed.
     if (ReceivedText.size() > kMaxReceivedText)
-        ReceivedText.remove(0, ReceivedText.size() - kMaxReceivedText);
+        ReceivedText.remove(0, ReceivedText.size() - kKeptReceivedText);
 
-    if (DebugWindow->isChecked() && Debug) Debug->Memo->setPlainText(MemoDisplayText(ReceivedText));
+    if (DebugWindow->isChecked() && Debug) MirrorToDebugWindow();
 
     if (LinkMode == "Read") {
         SetMemoText(ReceivedText);

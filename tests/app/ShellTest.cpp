@@ -108,6 +108,11 @@ TEST_F(Shell, DebugWindowMirrorsReceivedTextOnlyWhileTicked) {
     harness.Debug().close();
     receive("four");
     EXPECT_EQ(memo->toPlainText(), "one\ntwo!threefour");
+    // A line break split between two chunks is still one line break.
+    form->ReceivedText.clear();
+    receive("five\r");
+    receive("\nsix");
+    EXPECT_EQ(memo->toPlainText(), "five\nsix");
     form->Com->Close();
     Serial::SetPortMap({});
 }
