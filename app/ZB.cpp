@@ -394,7 +394,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             }
         } else if (event->type() == QEvent::KeyRelease) {
             auto* key = static_cast<QKeyEvent*>(event);
-            // A held key repeats its press only, as on the designed platform; the release comes once.
+            // A held key repeats its press only: the release of an auto-repeating key counts once, at the end.
             if (!key->isAutoRepeat()) {
                 Guard([&] { ZBCommandKeyUp(ZBCommand, key->key(), key->modifiers()); });
             }

@@ -199,17 +199,6 @@ FeedResult BeaconLogic::Feed(unsigned char byte) {
         case BeaconState::Beaconing:
             return FeedResult::Ignored;
 
-        case BeaconState::ChangeQuestion:
-            if (byte == 'y') {
-                AskForMessage();
-                return FeedResult::Answer;
-            }
-            if (byte == 'n') {
-                AfterConversation();
-                return FeedResult::Answer;
-            }
-            return FeedResult::Ignored;
-
         case BeaconState::Message: {
             // Control characters would break the line the program is printed on; the tool never
             // sends them inside a message.
@@ -229,6 +218,8 @@ FeedResult BeaconLogic::Feed(unsigned char byte) {
             return result;
         }
 
+        // The change question and the question after a new message are answered alike.
+        case BeaconState::ChangeQuestion:
         case BeaconState::ChangeMessageQuestion:
             if (byte == 'y') {
                 AskForMessage();
