@@ -243,9 +243,7 @@ public:
     void SetStatusText(const QString& text);
     QString StatusText() const;
 
-    const QString& ProgramDir() const { return programDir_; }
     QString SettingsPath() const;
-    IDialogs& Dialogs() { return dialogs_; }
 
     // Runs a handler; an error it raises ends it and is shown in the error box.
     template <typename F>
