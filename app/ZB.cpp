@@ -209,6 +209,7 @@ void TForm1::BuildControls() {
 QAction* TForm1::AddInsertItem(const char* name, const char* caption) {
     QAction* item = Edit1->addAction(QString::fromLatin1(caption));
     item->setObjectName(name);
+    item->setData(QChar::fromLatin1(caption[0]));  // the command letter it types
     ConnectClick(item, &TForm1::A5wpm1Click);
     return item;
 }
@@ -394,7 +395,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             }
         } else if (event->type() == QEvent::KeyRelease) {
             auto* key = static_cast<QKeyEvent*>(event);
-            // A held key repeats its press only: the release of an auto-repeating key counts once, at the end.
+            // A held key repeats its press only: the release of an auto-repeating key counts once, at the
+            // end.
             if (!key->isAutoRepeat()) {
                 Guard([&] { ZBCommandKeyUp(ZBCommand, key->key(), key->modifiers()); });
             }

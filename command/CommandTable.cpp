@@ -73,9 +73,9 @@ bool IsIncompatibleWithSynchronized(QChar letter) {
 
 QStringList Decode(const QStringList& lines, bool synchronized) {
     QStringList listing;
-    // Entry count right after the last message character was placed; starts at a count the listing never
-    // reaches, so the first message character always opens an entry of its own.
-    qsizetype remembered = 999999;
+    // Entry count right after the last message character was placed; starts at a count the listing cannot
+    // have, so the first message character always opens an entry of its own, however long the text.
+    qsizetype remembered = -1;
     for (const QString& line : lines) {
         for (QChar c : line) {
             if (c == QLatin1Char('Z')) {

@@ -8,6 +8,9 @@
 void TForm1::UpdateSequence() {
     Sequence->clear();
     Sequence->addItems(Commands::Decode(MemoLines(), Synchronized->isChecked()));
+    // Every decode shows the listing from its first row, which is where an incompatible command raises
+    // its alarm when drawn.
+    Sequence->scrollToTop();
 }
 
 void TForm1::ZBCommandKeyPress(QObject*, QChar&) {
@@ -32,8 +35,10 @@ void TForm1::ZBCommandKeyUp(QObject*, int, Qt::KeyboardModifiers) {
 
 void TForm1::A5wpm1Click(QObject* Sender) {
     auto* item = qobject_cast<QAction*>(Sender);
-    if (!item || item->text().isEmpty()) return;
-    const QChar letter = item->text().at(0);
+    if (!item) return;
+    // The letter is kept with the item: a desktop may add access-key marks to the displayed caption.
+    const QChar letter = item->data().toChar();
+    if (letter.isNull()) return;
     QTextCursor cursor = ZBCommand->textCursor();
     cursor.insertText(QString(letter));
     ZBCommand->setTextCursor(cursor);

@@ -67,6 +67,50 @@ TEST(Decoder, OnlyUpperCaseTableLettersAreCommands) {
     }
 }
 
+TEST(Decoder, EveryCommandDecodesToItsListingText) {
+    const std::pair<char, const char*> table[] = {
+        {'A', "A Set speed to 5 wpm"},
+        {'B', "B Set speed to 10 wpm"},
+        {'C', "C Set speed to 15 wpm"},
+        {'D', "D Set speed to 21 wpm"},
+        {'E', "E Set speed to 52 wpm"},
+        {'F', "F Wait 5 seconds"},
+        {'H', "H Set High Power"},
+        {'I', "I Turn off QRSS"},
+        {'K', "K Key transmitter"},
+        {'L', "L Set Low Power"},
+        {'M', "M Set Medium Power"},
+        {'N', "N Ignore 10 minute delay"},
+        {'O', "O Wait 1 minute"},
+        {'P', "P Activate PTT"},
+        {'Q', "Q Release PTT"},
+        {'R', "R Use QRSS Code Speed"},
+        {'S', "S Wait 1 second"},
+        {'T', "T Wait 0.1 seconds"},
+        {'U', "U Unkey transmitter"},
+        {'V', "V Wait 10 minutes"},
+        {'W', "W Wait for External Trigger"},
+        {'X', "X Set Extra Low Power"},
+        {'Z', "Z End"},
+    };
+    for (const auto& [letter, text] : table) {
+        EXPECT_EQ(Decode(QString(QLatin1Char(letter))), QStringList{QString::fromLatin1(text)}) << letter;
+        if (letter != 'W') {
+            EXPECT_EQ(Decode(QString(QLatin1Char(letter)), true), QStringList{QString::fromLatin1(text)})
+                << letter;
+        }
+    }
+}
+
+TEST(Decoder, AMessageCharacterAfterAnyNumberOfCommandsOpensItsOwnEntry) {
+    // The count that the decoder remembers for a message run must not be one that the listing can reach.
+    const QString text = QString(999999, QLatin1Char('S')) + QLatin1Char('x');
+    const QStringList listing = Commands::Decode({text}, false);
+    ASSERT_EQ(listing.size(), 1000000);
+    EXPECT_EQ(listing.last(), "x");
+    EXPECT_EQ(listing.at(listing.size() - 2), "S Wait 1 second");
+}
+
 TEST(Decoder, WDependsOnTheModeButDDoesNot) {
     EXPECT_EQ(Decode("W", false), QStringList{"W Wait for External Trigger"});
     EXPECT_EQ(Decode("W", true), QStringList{"W Wait for GPS Trigger"});
@@ -213,6 +257,19 @@ TEST_F(KeyHandlers, InsertItemReplacesTheSelectionAndLeavesStatusAndModified) {
     EXPECT_EQ(form->MemoText(), QByteArray("PTK"));
     EXPECT_EQ(form->ZBCommand->textCursor().position(), 2);
     EXPECT_EQ(Listing(*form), (QStringList{"P Activate PTT", "T Wait 0.1 seconds", "K Key transmitter"}));
+}
+
+TEST_F(KeyHandlers, InsertItemsTypeTheirLetterWhateverTheDisplayedCaption) {
+    // Some desktops add access-key marks to menu captions; the letter typed stays the command letter.
+    form->SetMemoText("");
+    form->A5wpm1->setText("&A  5 wpm");
+    form->ZEndofMessage1->setText("Z  End of &Message");
+    form->A5wpm1->trigger();
+    form->ZEndofMessage1->trigger();
+    form->Synchronized->trigger();  // sets the captions of D and W afresh
+    form->D21wpm1->trigger();
+    form->WWaitforexternaltrigger1->trigger();
+    EXPECT_EQ(form->MemoText(), QByteArray("AZDW"));
 }
 
 TEST_F(KeyHandlers, InsertMenuHoldsTheItemsInOrderInBothModes) {

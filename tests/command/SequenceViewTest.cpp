@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QListWidget>
+#include <QScrollBar>
 #include <QTest>
 
 #include "support/FormHarness.h"
@@ -102,6 +103,25 @@ TEST_F(SequenceView, IncompatibleCommandsAreRedOnlyInSynchronizedMode) {
     // ... until the next key release in the memo sets the strip.
     QTest::keyClick(form->ZBCommand, Qt::Key_End);
     EXPECT_EQ(form->TellCaption(), "");
+}
+
+TEST_F(SequenceView, EveryDecodeShowsTheListingFromTheTopAndSoRaisesTheAlarm) {
+    form->Synchronized->trigger();
+    Show("A" + QByteArray(40, 'S'));
+    Render();
+    form->Sequence->scrollToBottom();
+    form->Sequence->setCurrentRow(form->Sequence->count() - 1);
+    Render();
+    ASSERT_GT(form->Sequence->verticalScrollBar()->value(), 0);
+    // A keystroke decodes the memo again and clears the strip; drawing the first row raises the alarm.
+    form->ZBCommand->setFocus();
+    QTest::keyClick(form->ZBCommand, Qt::Key_End);
+    ASSERT_EQ(form->TellCaption(), "");
+    const QImage image = Render();
+    EXPECT_EQ(form->Sequence->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(form->Sequence->currentRow(), -1);
+    EXPECT_EQ(Fill(image, 0), kRed);
+    EXPECT_EQ(form->TellCaption(), "Contains commands incompatible with Synchronized Beacon!");
 }
 
 TEST_F(SequenceView, InNormalModeIncompatibleCommandsRaiseNothing) {
