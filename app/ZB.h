@@ -78,6 +78,7 @@ public:
     QString CommandFileName;  // full path of the current command file
     int32_t MaxChar = 0;      // length above which the length alarm shows
     bool Modified = false;    // the operator typed in the memo since the last write
+    unsigned Operation = 0;   // counts the operations started; a pause that sees it change was interrupted
 
     // ---- Components ----------------------------------------------------------------------------------
     QStatusBar* StatusBar1 = nullptr;
@@ -201,6 +202,7 @@ public:
     void RemovePromptLines();
     void MirrorToDebugWindow();
     void SendXStop(TObject* Sender);
+    bool PauseWithin(double units, unsigned operation);
 
     // ---- GPS slots (link/) ---------------------------------------------------------------------------
     void BuildGPSMenu();
@@ -208,8 +210,8 @@ public:
     void TickSlotsFromMask();
     void ReadSlotListing();
     bool SlotsMatch() const;
-    bool SlotSearch();
-    void SlotTimeStep();
+    bool SlotSearch(unsigned operation);
+    void SlotTimeStep(unsigned operation);
 
     // ---- Port selection (link/) ----------------------------------------------------------------------
     void Com0Click(QObject* Sender);

@@ -33,6 +33,7 @@ void TForm1::StartOperation(const char* mode, const char* status) {
     SetStatusText(QString::fromLatin1(status));
     ReceivedText.clear();
     LinkMode = mode;
+    ++Operation;
 }
 
 void TForm1::ReadBeaconClick(QObject*) {
@@ -110,7 +111,15 @@ static QByteArray SearchText(const QByteArray& memo) {
     return search;
 }
 
+// Pauses before an answer; false when the operator started an operation meanwhile, which then owns the
+// dialogue: the interrupted rule sends nothing more and leaves the state alone.
+bool TForm1::PauseWithin(double units, unsigned operation) {
+    Delay(units);
+    return Operation == operation;
+}
+
 void TForm1::ComData(TObject*, int) {
+    const unsigned operation = Operation;
     std::string text;
     Com->ReadText(text);
     ReceivedText += QByteArray::fromStdString(text);
@@ -131,20 +140,20 @@ void TForm1::ComData(TObject*, int) {
     // Rule 1: the question after the message, answered no while the slots are being brought into line.
     if (ReceivedText.contains("sg? y/n") && LinkMode == "ProgramGPS") {
         ReceivedText = "Answer no " + LinkMode + "\r";
-        Delay(1);
+        if (!PauseWithin(1, operation)) return;
         Com->WriteChar('n');
         return;
     }
     // Rule 2: the beacon asks for the slot's time.
     if (ReceivedText.contains("sec?") && LinkMode == "ProgramGPS3") {
-        SlotTimeStep();
+        SlotTimeStep(operation);
         return;
     }
     // Rule 3: set or clear the first slot in which the menu and the beacon differ.
     if (ReceivedText.contains("s/c") && LinkMode == "ProgramGPS2") {
         LinkMode = "ProgramGPS3";
         ReceivedText = "ProgramGPS3\r";
-        if (SlotSearch()) return;
+        if (SlotSearch(operation)) return;
     }
     // Rule 4: a question ending in "y/n" CR LF; each part sees the state the part before left.
     if (ReceivedText.contains("y/n\r\n")) {
@@ -157,7 +166,7 @@ void TForm1::ComData(TObject*, int) {
             if (LinkMode == "ReadGPS") {
                 ReceivedText.clear();
                 LinkMode.clear();
-                Delay(1);
+                if (!PauseWithin(1, operation)) return;
                 Com->WriteChar('n');
                 if (SlotMask.size() >= GPSSlots.size()) {
                     for (int i = 0; i < GPSSlots.size(); ++i)
@@ -170,14 +179,14 @@ void TForm1::ComData(TObject*, int) {
                 LinkMode.clear();
                 SetTellCaption(TellCaption() + (SlotsMatch() ? QStringLiteral(" - GPS Verified")
                                                              : QStringLiteral(" - GPS Slot Error")));
-                Delay(1);
+                if (!PauseWithin(1, operation)) return;
                 Com->WriteChar('n');
             }
         }
         if (LinkMode == "Read") {
             LinkMode.clear();
             ReceivedText = "Command: " + LinkMode + "\r";
-            Delay(1);
+            if (!PauseWithin(1, operation)) return;
             Com->WriteChar('n');
             if (Synchronized->isChecked()) LinkMode = "ReadGPS";
             SetTellCaption(QString());
@@ -186,12 +195,18 @@ void TForm1::ComData(TObject*, int) {
             ReceivedText = "Command: " + LinkMode + "\r";
         }
         if (LinkMode == "Program") {
-            Delay(1);
+            if (!PauseWithin(1, operation)) return;
             Com->WriteChar('y');
             TellProgress();
             SetTellCaption(QStringLiteral("Programming Beacon"));
             SetStatusText(QStringLiteral("Programming Beacon"));
             ReceivedText = "Command: " + LinkMode + "\r";
+        }
+        if (LinkMode == "ProgramGPS" && !ReceivedText.contains("GPS? y/n")) {
+            // Any other question after the message means the beacon was switched on again after a
+            // normal beacon was programmed: the operation is over and the question is left to the
+            // operator's next operation.
+            LinkMode.clear();
         }
         if (LinkMode == "ProgramGPS") {
             LinkMode = "ProgramGPS2";
@@ -199,10 +214,10 @@ void TForm1::ComData(TObject*, int) {
             if (SlotsMatch()) {
                 LinkMode.clear();
                 ReceivedText = "GPS Verified";
-                Delay(1);
+                if (!PauseWithin(1, operation)) return;
                 Com->WriteChar('n');
             } else {
-                Delay(1);
+                if (!PauseWithin(1, operation)) return;
                 Com->WriteChar('y');
             }
         }
@@ -216,7 +231,7 @@ void TForm1::ComData(TObject*, int) {
                 SetTellCaption(QStringLiteral("Sequence Verify Failed"));
             }
             LinkMode = "VerifyGPS";
-            Delay(1);
+            if (!PauseWithin(1, operation)) return;
             Com->WriteChar('n');
         }
     }

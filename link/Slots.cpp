@@ -5,7 +5,7 @@
 
 #include "app/ZB.h"
 #include "device/VaComm.h"
-#include "platform/Convert.h"
+#include "link/SlotListing.h"
 
 namespace {
 constexpr int kSlotCount = 24;
@@ -35,32 +35,7 @@ void TForm1::TickSlotsFromMask() {
 }
 
 void TForm1::ReadSlotListing() {
-    if (!ReceivedText.contains("sec")) return;
-    SlotMask = QByteArray(kSlotCount, '0');
-    // The text ends at its first NUL; a line ends at CR, at LF or at CR LF.
-    const qsizetype nul = ReceivedText.indexOf('\0');
-    const QByteArray text = nul < 0 ? ReceivedText : ReceivedText.left(nul);
-    qsizetype start = 0;
-    while (start <= text.size()) {
-        qsizetype end = start;
-        while (end < text.size() && text.at(end) != '\r' && text.at(end) != '\n')
-            ++end;
-        QByteArray line = text.mid(start, end - start);
-        if (end < text.size() && text.at(end) == '\r' && end + 1 < text.size() && text.at(end + 1) == '\n')
-            ++end;
-        start = end + 1;
-        if (!line.contains("sec")) continue;
-        if (line.size() >= 2 && line.at(1) == ' ') line.prepend('0');  // one-digit seconds
-        // A line too short to hold both flags, or with seconds outside the minute, would address
-        // positions outside the 24 slots: it is skipped.
-        if (line.size() < 10) continue;
-        int32_t seconds = 0;
-        if (!Convert::TryStrToInt(line.left(2).toStdString(), seconds)) seconds = 0;
-        if (seconds < 0 || seconds > 59) continue;
-        const int slot = seconds / 5;
-        SlotMask[slot] = line.at(7);
-        SlotMask[slot + 12] = line.at(9);
-    }
+    if (std::optional<QByteArray> mask = SlotListing::Read(ReceivedText)) SlotMask = *mask;
 }
 
 bool TForm1::SlotsMatch() const {
@@ -74,7 +49,7 @@ bool TForm1::SlotsMatch() const {
 }
 
 // Sets or clears the lowest-numbered slot in which the menu and the beacon's table differ.
-bool TForm1::SlotSearch() {
+bool TForm1::SlotSearch(unsigned operation) {
     if (SlotMask.size() < kSlotCount) return false;
     for (int i = 0; i < kSlotCount; ++i) {
         const bool ticked = GPSSlots[i]->isChecked();
@@ -84,7 +59,7 @@ bool TForm1::SlotSearch() {
             TellProgress();
             SetTellCaption((ticked ? QStringLiteral("Set Slot ") : QStringLiteral("Clear Slot ")) +
                            QString::number(SlotSeconds));
-            Delay(0.5);
+            if (!PauseWithin(0.5, operation)) return true;
             Com->WriteChar(ticked ? 's' : 'c');
             return true;
         }
@@ -93,15 +68,15 @@ bool TForm1::SlotSearch() {
 }
 
 // Answers the beacon's time question with the slot's offset in the two-minute cycle, ended by CR.
-void TForm1::SlotTimeStep() {
+void TForm1::SlotTimeStep(unsigned operation) {
     LinkMode.clear();
     if (SlotSeconds > 115) SlotSeconds = 0;
     const QByteArray time = QByteArray::number(SlotSeconds) + "\r";
     ReceivedText = "Sending Slot Time " + time;
     LinkMode = "ProgramGPS";
-    Delay(0.4);
+    if (!PauseWithin(0.4, operation)) return;
     for (char c : time) {
-        Delay(0.1);
+        if (!PauseWithin(0.1, operation)) return;
         Com->WriteChar(c);
     }
 }

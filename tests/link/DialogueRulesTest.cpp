@@ -179,3 +179,79 @@ TEST(BeaconDialogue, MessageRequestEndingThenZAlsoStartsTheUpload) {
     EXPECT_EQ(form.LinkMode, "ProgramGPS");
     Serial::SetPortMap({});
 }
+
+// A start button pressed while an answer waits for its pause to end takes over cleanly: the old rule
+// sends nothing more and shows nothing, and the new operation answers the beacon's next conversation.
+TEST(BeaconDialogue, StartButtonDuringAnAnswerPauseTakesOverCleanly) {
+    const auto runToTheEnd = [](BeaconRig& rig) {
+        rig.sim.SwitchOn();
+        return rig.WaitForSimState("Beaconing") &&
+               rig.WaitFor([&] { return rig.form->ReceivedText.endsWith("Beacon running\r\n"); });
+    };
+    {
+        SCOPED_TRACE("Verify pressed while a Read waits to answer");
+        BeaconRig rig;
+        ASSERT_TRUE(rig.Start());
+        TForm1& form = *rig.form;
+        QStringList captions;
+        rig.DuringNextPause([&] { return form.LinkMode == "Read"; }, [&] { form.Button1->click(); });
+        rig.AroundEachDataEvent({}, [&] { captions << form.TellCaption(); });
+        form.ReadBeacon->click();
+        rig.sim.SwitchOn();
+        ASSERT_TRUE(rig.WaitFor([&] { return rig.PausePressed() && form.LinkMode == "Verify"; }));
+        ASSERT_TRUE(rig.WaitFor([&] { return !captions.isEmpty() && captions.last().startsWith("Check"); }));
+        EXPECT_FALSE(captions.contains("Sequence Verify Failed"));
+        EXPECT_EQ(form.TellCaption(), "Check jumper. Turn beacon off and then on.");
+        EXPECT_EQ(form.MemoText(), "PSDvvvSQSZ");  // what the Read took in before it was interrupted
+        ASSERT_TRUE(runToTheEnd(rig));
+        EXPECT_EQ(form.TellCaption(), "Beacon Sequence OK");
+        EXPECT_EQ(rig.sim.Received(), "n");  // the Verify's answer only
+        EXPECT_EQ(rig.sim.AnswerLog().size(), 1u);
+    }
+    {
+        SCOPED_TRACE("Program pressed while a Read waits to answer");
+        BeaconRig rig;
+        ASSERT_TRUE(rig.Start());
+        TForm1& form = *rig.form;
+        rig.DuringNextPause([&] { return form.LinkMode == "Read"; }, [&] {
+            form.SetMemoText("BKvvZ");
+            form.ProgramBeacon->click();
+        });
+        form.ReadBeacon->click();
+        rig.sim.SwitchOn();
+        ASSERT_TRUE(rig.WaitFor([&] { return rig.PausePressed(); }));
+        ASSERT_TRUE(runToTheEnd(rig));
+        EXPECT_EQ(rig.sim.Received(), "yBKvvZn");
+        EXPECT_EQ(rig.sim.StoredProgram(), "BKvvZ");
+    }
+    {
+        SCOPED_TRACE("Read pressed during the pause of the GPS read");
+        zbsim::BeaconOptions options;
+        options.synchronized = true;
+        options.slotTable = "001000000000000000000001";
+        BeaconRig rig(options);
+        ASSERT_TRUE(rig.Start());
+        TForm1& form = *rig.form;
+        form.Synchronized->trigger();
+        int reads = 0;
+        rig.DuringNextPause([&] { return form.LinkMode == "ReadGPS"; }, [&] {
+            ++reads;
+            form.ReadBeacon->click();
+        });
+        form.ReadBeacon->click();
+        rig.sim.SwitchOn();
+        ASSERT_TRUE(rig.WaitFor([&] { return rig.PausePressed() && form.LinkMode == "Read"; }));
+        ASSERT_TRUE(runToTheEnd(rig));
+        EXPECT_EQ(reads, 1);
+        EXPECT_EQ(rig.sim.Received(), "nnn");  // first Read's no, the second Read's two
+        EXPECT_EQ(form.LinkMode, "");
+        EXPECT_EQ(form.MemoText(), "PSDvvvSQSZ");
+        EXPECT_EQ(form.SlotMask, "001000000000000000000001");
+        EXPECT_TRUE(form.GPSSlots[2]->isChecked());
+        EXPECT_TRUE(form.GPSSlots[23]->isChecked());
+        EXPECT_FALSE(form.GPSSlots[0]->isChecked());
+        ASSERT_GT(form.Sequence->count(), 0);
+        EXPECT_EQ(form.Sequence->item(form.Sequence->count() - 1)->text(),
+                  "GPS Menu set to programmed beacon slots");
+    }
+}

@@ -205,3 +205,36 @@ TEST(BeaconProgram, SynchronizedBeaconWithAgreeingSlotsIsDoneAtOnce) {
     EXPECT_EQ(answers.back().prompt, Prompt::ChangeSlots);
     ExpectDelays(answers, Prompt::ChangeSlots, kUnit);
 }
+
+// After a normal beacon was programmed, switching it on again with the jumper still set is no business of
+// the finished operation: its first question goes unanswered (even with the GPS menu differing from the
+// last slot table), and the next Read answers it as usual.
+TEST(BeaconProgram, NormalBeaconSwitchedOnAgainAfterProgramIsLeftAlone) {
+    zbsim::BeaconOptions options;
+    options.program = "KZ";
+    BeaconRig rig(options);
+    ASSERT_TRUE(rig.Start());
+    TForm1& form = *rig.form;
+    form.GPSSlots[0]->setChecked(!form.GPSSlots[0]->isChecked());  // the slots would not match
+    form.SetMemoText("BKvvZ");
+    bool questionHandled = false;
+    rig.AroundEachDataEvent({}, [&] {
+        questionHandled = questionHandled || form.ReceivedText.contains("Change program? y/n\r\n");
+    });
+
+    ASSERT_TRUE(ProgramToTheEnd(rig));
+    EXPECT_EQ(form.LinkMode, "ProgramGPS");
+    rig.sim.SwitchOn();
+    ASSERT_TRUE(rig.WaitFor([&] { return questionHandled; }));
+    EXPECT_EQ(form.LinkMode, "");
+    EXPECT_EQ(form.TellCaption(), "");
+
+    form.ReadBeacon->click();
+    rig.sim.SwitchOn();
+    ASSERT_TRUE(rig.WaitForSimState("Beaconing"));
+    ASSERT_TRUE(rig.WaitFor([&] { return form.LinkMode.isEmpty() && form.MemoText() == "BKvvZ"; }));
+    EXPECT_EQ(rig.sim.Received(), "yBKvvZnn");
+    EXPECT_EQ(Prompts(rig.sim.AnswerLog()),
+              std::vector<Prompt>(
+                  {Prompt::ChangeProgram, Prompt::EnterProgram, Prompt::ChangeMessage, Prompt::ChangeProgram}));
+}

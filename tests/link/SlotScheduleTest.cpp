@@ -65,8 +65,11 @@ TEST_F(SlotSchedule, ListingAsTheBeaconPrintsIt) {
 TEST_F(SlotSchedule, LaterLinesOverwriteAndFlagsAreCopiedAsCharacters) {
     EXPECT_EQ(Read("10 sec 1 1\r\n10 sec 0 1\r\n"), Mask({{14, '1'}}));
     EXPECT_EQ(Read("20 sec x ?\r\n"), Mask({{4, 'x'}, {16, '?'}}));
-    // Two characters that are not a number are second 0.
+    // Two characters that are not a decimal number are second 0, hexadecimal forms included.
     EXPECT_EQ(Read("ab sec 1 1\r\n"), Mask({{0, '1'}, {12, '1'}}));
+    EXPECT_EQ(Read("$A sec 1 1\r\n"), Mask({{0, '1'}, {12, '1'}}));
+    EXPECT_EQ(Read("xA sec 1 1\r\n"), Mask({{0, '1'}, {12, '1'}}));
+    EXPECT_EQ(Read("+5 sec 1 1\r\n"), Mask({{1, '1'}, {13, '1'}}));
 }
 
 TEST_F(SlotSchedule, LinesThatCannotBeListingLinesAreSkipped) {

@@ -10,7 +10,9 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -90,6 +92,27 @@ public:
         };
     }
 
+    // Runs `action` once, inside the first pause of a data event that starts while `when` holds: a
+    // zero-length timer armed at the start of the event fires in the pause's nested event loop, and is
+    // dropped when the event had no pause.
+    void DuringNextPause(std::function<bool()> when, std::function<void()> action) {
+        auto depth = std::make_shared<int>(0);
+        auto done = std::make_shared<bool>(false);
+        AroundEachDataEvent(
+            [=] {
+                ++*depth;
+                if (*done || !when()) return;
+                QTimer::singleShot(0, [=] {
+                    if (*depth == 0 || *done) return;
+                    *done = true;
+                    action();
+                });
+            },
+            [=] { --*depth; });
+        pressedInPause_ = done;
+    }
+    bool PausePressed() const { return pressedInPause_ && *pressedInPause_; }
+
     // Runs `before` just before the countdown's stop event (the upload) and `after` once it returned.
     void AroundUpload(std::function<void()> before, std::function<void()> after) {
         TNotifyEvent original = form->SendX->OnStop;
@@ -104,4 +127,7 @@ public:
     zbsim::BeaconSimulator sim;
     FormHarness harness;
     TForm1* form = nullptr;
+
+private:
+    std::shared_ptr<bool> pressedInPause_;
 };
