@@ -8,6 +8,7 @@
 #include "app/Unit2.h"
 #include "app/ZB.h"
 #include "device/VaComm.h"
+#include "link/PortSettings.h"
 #include "platform/IniFile.h"
 #include "platform/Serial.h"
 
@@ -38,8 +39,7 @@ void WriteBounds(TIniFile& ini, const QRect& b, const std::string& prefix) {
 }  // namespace
 
 void TForm1::FormCreate() {
-    ReceivedText.clear();
-    LinkMode.clear();
+    Engine->Reset();
     BuildGPSMenu();
 
     {
@@ -52,18 +52,11 @@ void TForm1::FormCreate() {
         Com->SetPortNum(ini.ReadInteger("Comm", "Port", 0));
         MaxChar = ini.ReadInteger("Beacon", "MaxChar", 127);
         Synchronized->setChecked(ini.ReadBool("Beacon", "Synchronized", false));
-        SlotMask = QByteArray::fromStdString(ini.ReadString("Beacon", "GPS", kDefaultSlots));
+        Engine->SetSlotMask(QByteArray::fromStdString(ini.ReadString("Beacon", "GPS", kDefaultSlots)));
         DebugWindow->setChecked(ini.ReadBool("Window", "Debug", false));
 
         // USB adapters and other devices are named per port under [Ports], e.g. COM3=/dev/ttyUSB0.
-        std::map<int, std::string> ports;
-        for (const auto& [key, value] : ini.ReadSectionValues("Ports")) {
-            const QString name = QString::fromStdString(key).trimmed().toUpper();
-            bool ok = false;
-            const int n = name.startsWith(QLatin1String("COM")) ? name.mid(3).toInt(&ok) : 0;
-            if (ok && n >= 1 && !value.empty() && !ports.count(n)) ports[n] = value;
-        }
-        Serial::SetPortMap(ports);
+        Serial::SetPortMap(ReadPortMap(ini));
     }
 
     ApplySynchronizedMode();
@@ -107,9 +100,10 @@ void TForm1::FormClose() {
     ini.WriteInteger("Beacon", "MaxChar", MaxChar);
     ini.WriteBool("Beacon", "Synchronized", Synchronized->isChecked());
     ini.WriteBool("Window", "Debug", DebugWindow->isChecked());
-    SlotMask.clear();
+    QByteArray ticks;
     for (QAction* item : GPSSlots)
-        SlotMask += item->isChecked() ? '1' : '0';
-    ini.WriteString("Beacon", "GPS", SlotMask.toStdString());
+        ticks += item->isChecked() ? '1' : '0';
+    Engine->SetSlotMask(ticks);
+    ini.WriteString("Beacon", "GPS", ticks.toStdString());
     SavePrompt();
 }

@@ -16,10 +16,11 @@
 #include <QPushButton>
 #include <QStatusBar>
 
+#include "app/SequenceView.h"
 #include "app/Unit2.h"
-#include "command/SequenceView.h"
 #include "device/SuperTimer.h"
 #include "device/VaComm.h"
+#include "link/PortSettings.h"
 #include "platform/Application.h"
 
 namespace {
@@ -88,7 +89,10 @@ QRect Read(const QWidget* window) {
 // ---- Construction ------------------------------------------------------------------------------------
 
 TForm1::TForm1(const QString& programDir, IDialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent), programDir_(programDir), dialogs_(dialogs) {
+    : QMainWindow(parent),
+      Engine(std::make_unique<BeaconEngine>(*this)),
+      programDir_(programDir),
+      dialogs_(dialogs) {
     setObjectName("Form1");
     setWindowTitle(kDesignedCaption);
     setFont(DesignFont("MS Sans Serif", QFont::SansSerif, 11, false));
@@ -110,11 +114,7 @@ TForm1::~TForm1() {
 // chosen) and the one-second countdown that starts the upload.
 void TForm1::BuildComponents() {
     Com = std::make_unique<TVaComm>();
-    Com->SetBaudrate(br9600);
-    Com->SetMonitorEvents({ceData});
-    Com->SetFlowControl(fcNone);
-    Com->SetDTRControl(dtrDisable);
-    Com->SetRTSControl(rtsDisable);
+    SetBeaconLine(*Com);
     Com->SetPortNum(0);
     Com->OnData = [this](TObject* Sender, int Count) { Guard([&] { ComData(Sender, Count); }); };
 

@@ -3,8 +3,8 @@
 //
 // The window's handlers are defined in the folder of the subsystem they belong to:
 //   app/      creation, showing and closing, the file menu, the debug window, help and about
-//   command/  the decoder, the listing's drawing, synchronized mode and the length limit
-//   link/     the beacon dialogue, the upload, the GPS slots, port selection and the paced wait
+// The decoder (command/) and the beacon dialogue (link/BeaconEngine) know nothing of the window: the
+// window shows what the decoder returns and serves the engine as its IBeaconHost.
 
 #include <QByteArray>
 #include <QColor>
@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "app/Dialogs.h"
+#include "link/BeaconEngine.h"
 
 class QAction;
 class QActionGroup;
@@ -57,7 +58,7 @@ struct TCanvas {
     QColor FontColor;  // text colour; never changed by the drawing rules
 };
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, public IBeaconHost {
     Q_OBJECT
 public:
     // `programDir` is the program's folder: the settings file, default.txt and the help page live there.
@@ -71,14 +72,11 @@ public:
     void SetDebugWindow(TDebug* debug);
 
     // ---- Program state -------------------------------------------------------------------------------
-    QByteArray ReceivedText;  // everything received since the dialogue last emptied it
-    QByteArray LinkMode;      // dialogue state: "", "Read", "ReadGPS", "Program", ...
-    QByteArray SlotMask;      // one "0"/"1" per GPS slot
-    int SlotSeconds = 0;      // cycle offset of the slot being set or cleared
+    // The beacon dialogue with its received text, state and slot table.
+    std::unique_ptr<BeaconEngine> Engine;
     QString CommandFileName;  // full path of the current command file
     int32_t MaxChar = 0;      // length above which the length alarm shows
     bool Modified = false;    // the operator typed in the memo since the last write
-    unsigned Operation = 0;   // counts the operations started; a pause that sees it change was interrupted
 
     // ---- Components ----------------------------------------------------------------------------------
     QStatusBar* StatusBar1 = nullptr;
@@ -197,21 +195,15 @@ public:
     void ReadBeaconClick(QObject* Sender);
     void ProgramBeaconClick(QObject* Sender);
     void Button1Click(QObject* Sender);
-    void StartOperation(const char* mode, const char* status);
     void ComData(TObject* Sender, int Count);
     void RemovePromptLines();
     void MirrorToDebugWindow();
     void SendXStop(TObject* Sender);
-    bool PauseWithin(double units, unsigned operation);
 
     // ---- GPS slots (link/) ---------------------------------------------------------------------------
     void BuildGPSMenu();
     void GPSSlotClick(QObject* Sender);
     void TickSlotsFromMask();
-    void ReadSlotListing();
-    bool SlotsMatch() const;
-    bool SlotSearch(unsigned operation);
-    void SlotTimeStep(unsigned operation);
 
     // ---- Port selection (link/) ----------------------------------------------------------------------
     void Com0Click(QObject* Sender);
@@ -234,10 +226,10 @@ public:
     // The alert strip: background, text colour and caption are set separately.
     void SetTellColor(const QColor& color);
     void SetTellFontColor(const QColor& color);
-    void SetTellCaption(const QString& caption);
+    void SetTellCaption(const QString& caption) override;
     QColor TellColor() const;
     QColor TellFontColor() const;
-    QString TellCaption() const;
+    QString TellCaption() const override;
     void TellNeutral();   // white background, black text
     void TellAlert();     // red background, white text
     void TellProgress();  // green background, white text
@@ -246,6 +238,26 @@ public:
     QString StatusText() const;
 
     QString SettingsPath() const;
+
+    // ---- What the beacon dialogue may touch (IBeaconHost) --------------------------------------------
+    QByteArray CommandText() const override;
+    void SetCommandText(const QByteArray& text) override;
+    void RemoveCommandLines(const std::function<bool(const QByteArray&)>& drop) override;
+    void SetTellLook(TellLook look) override;
+    void SetTellBackground(TellBackground background) override;
+    void SetStatus(const QString& text) override;
+    void RebuildListing() override;
+    void AddListingNotice(const QString& line) override;
+    bool SlotTicked(int slot) const override;
+    void SetSlotTicked(int slot, bool ticked) override;
+    bool SynchronizedOption() const override;
+    void TickSynchronizedOption() override;
+    bool PortChosen() const override;
+    void WriteChar(char c) override;
+    void Pause(double units) override;
+    void StartCountdown() override;
+    void SetBusy(bool busy) override;
+    void ReceivedTextGrew() override;
 
     // Runs a handler; an error it raises ends it and is shown in the error box.
     template <typename F>

@@ -98,4 +98,17 @@ QStringList Decode(const QStringList& lines, bool synchronized) {
     return listing;
 }
 
+Decoded DecodeText(const QByteArray& text, bool synchronized, int32_t maxChar) {
+    Decoded result;
+    result.rows = Decode(QString::fromLatin1(text).split(QLatin1String("\r\n")), synchronized);
+    result.count = text.size();
+    result.tooLong = result.count > maxChar;
+    if (synchronized) {
+        for (const QString& row : result.rows) {
+            if (!row.isEmpty() && IsIncompatibleWithSynchronized(row.at(0))) result.incompatible = true;
+        }
+    }
+    return result;
+}
+
 }  // namespace Commands

@@ -1,8 +1,10 @@
 #pragma once
 // The beacon's command alphabet: upper-case command letters and the listing text each one decodes to.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 
 namespace Commands {
 
@@ -17,5 +19,17 @@ bool IsIncompatibleWithSynchronized(QChar letter);
 // text. A run of message text continues across line breaks and empty lines; "Z" ends the string (with an
 // entry), "*" ends it without one.
 QStringList Decode(const QStringList& lines, bool synchronized);
+
+// What the listing shows for a command string, and what the length alarm and the synchronized beacon
+// make of it.
+struct Decoded {
+    QStringList rows;           // the listing's entries
+    qsizetype count = 0;        // characters, each line break counting two (CR LF)
+    bool tooLong = false;       // count is above the limit
+    bool incompatible = false;  // synchronized, and a command the synchronized beacon cannot carry
+};
+
+// Decodes a command string of single bytes whose line breaks are CR LF, against the limit `maxChar`.
+Decoded DecodeText(const QByteArray& text, bool synchronized, int32_t maxChar);
 
 }  // namespace Commands

@@ -59,8 +59,8 @@ TEST_F(MainWindow, OpensAsDesigned) {
     EXPECT_EQ(form->font().pixelSize(), 11);
     EXPECT_FALSE(form->Modified);
     EXPECT_EQ(form->MaxChar, 127);
-    EXPECT_TRUE(form->LinkMode.isEmpty());
-    EXPECT_TRUE(form->ReceivedText.isEmpty());
+    EXPECT_TRUE(form->Engine->ModeName().isEmpty());
+    EXPECT_TRUE(form->Engine->ReceivedText().isEmpty());
 }
 
 TEST_F(MainWindow, ControlsSitAtTheirClientCoordinates) {
@@ -131,14 +131,14 @@ TEST_F(MainWindow, GpsMenuHasTwentyFourSlotItemsThatToggle) {
     // The default slots (second 0 of even and of odd minutes) are ticked.
     for (int i = 0; i < 24; ++i)
         EXPECT_EQ(form->GPSSlots[i]->isChecked(), i == 0 || i == 12) << i;
-    const QByteArray mask = form->SlotMask;
+    const QByteArray mask = form->Engine->SlotMask();
     form->GPSSlots[5]->trigger();
     EXPECT_TRUE(form->GPSSlots[5]->isChecked());
     form->GPSSlots[5]->trigger();
     EXPECT_FALSE(form->GPSSlots[5]->isChecked());
     form->GPSSlots[0]->trigger();
     EXPECT_FALSE(form->GPSSlots[0]->isChecked());
-    EXPECT_EQ(form->SlotMask, mask);  // clicking never changes the beacon's table
+    EXPECT_EQ(form->Engine->SlotMask(), mask);  // clicking never changes the beacon's table
 }
 
 TEST_F(MainWindow, AnErrorEndsTheHandlerAndShowsItsText) {

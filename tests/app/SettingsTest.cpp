@@ -89,7 +89,7 @@ TEST_F(Settings, ValuesAreReadAsTheProgramEncodesThem) {
     EXPECT_EQ(form.Com->PortNum(), 0);
     EXPECT_TRUE(form.Synchronized->isChecked());
     EXPECT_EQ(form.MaxChar, 99);
-    EXPECT_EQ(form.SlotMask, QByteArray("1111"));
+    EXPECT_EQ(form.Engine->SlotMask(), QByteArray("1111"));
     for (QAction* slot : form.GPSSlots)
         EXPECT_FALSE(slot->isChecked());
     EXPECT_EQ(harness.Debug().x(), -5000);  // placed off every screen, as stored
@@ -174,7 +174,8 @@ TEST_F(Settings, GarbageSettingsNeitherCrashNorHangTheStartUp) {
                "no equals sign here\n[Comm]\nPort\n=5\n[Comm]\nPort=2x\n[comm]\nport=9\n"
                "[Beacon]\nSynchronized=1\nSYNCHRONIZED=0\n[Beacon]\nGPS=000000000000000000000001\n");
     TForm1& second = harness.Start();
-    EXPECT_EQ(second.Com->PortNum(), 0);                                 // the first [Comm] has no valid Port
-    EXPECT_TRUE(second.Synchronized->isChecked());                       // the first of duplicated keys wins
-    EXPECT_EQ(second.SlotMask, QByteArray("100000000000100000000000"));  // only the first [Beacon] counts
+    EXPECT_EQ(second.Com->PortNum(), 0);            // the first [Comm] has no valid Port
+    EXPECT_TRUE(second.Synchronized->isChecked());  // the first of duplicated keys wins
+    EXPECT_EQ(second.Engine->SlotMask(),
+              QByteArray("100000000000100000000000"));  // only the first [Beacon] counts
 }

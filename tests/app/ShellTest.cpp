@@ -86,9 +86,9 @@ TEST_F(Shell, DebugWindowMirrorsReceivedTextOnlyWhileTicked) {
     form->Com->Open();
     QPlainTextEdit* memo = harness.Debug().Memo;
     auto receive = [&](const char* text) {
-        const QByteArray expected = form->ReceivedText + text;
+        const QByteArray expected = form->Engine->ReceivedText() + text;
         ASSERT_TRUE(pty.Write(text));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form->ReceivedText == expected; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form->Engine->ReceivedText() == expected; }, 5000));
     };
 
     receive("one\r\n");
@@ -109,7 +109,7 @@ TEST_F(Shell, DebugWindowMirrorsReceivedTextOnlyWhileTicked) {
     receive("four");
     EXPECT_EQ(memo->toPlainText(), "one\ntwo!threefour");
     // A line break split between two chunks is still one line break.
-    form->ReceivedText.clear();
+    form->Engine->SetReceivedText({});
     receive("five\r");
     receive("\nsix");
     EXPECT_EQ(memo->toPlainText(), "five\nsix");

@@ -65,7 +65,7 @@ TEST_F(Startup, StoredPortThreeOpensThroughThePortsSection) {
     EXPECT_TRUE(form.Com->IsOpen());
     EXPECT_EQ(Ticked(form), form.COM3);
     ASSERT_TRUE(pty.Write("hello"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.ReceivedText == "hello"; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Engine->ReceivedText() == "hello"; }, 5000));
 }
 
 TEST_F(Startup, StoredPortThatCannotOpenFallsBackQuietly) {

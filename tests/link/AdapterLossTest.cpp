@@ -40,7 +40,9 @@ testing::AssertionResult ReadAgain(BeaconRig& rig) {
     const size_t before = rig.sim.Received().size();
     rig.form->ReadBeacon->click();
     rig.sim.SwitchOn();
-    if (!rig.WaitFor([&] { return rig.sim.Received().size() == before + 1 && rig.form->LinkMode.isEmpty(); }))
+    if (!rig.WaitFor([&] {
+            return rig.sim.Received().size() == before + 1 && rig.form->Engine->ModeName().isEmpty();
+        }))
         return testing::AssertionFailure() << "the Read did not complete";
     if (rig.sim.Received().back() != 'n') return testing::AssertionFailure() << "the answer was not n";
     return testing::AssertionSuccess();
@@ -64,7 +66,7 @@ TEST(AdapterLoss, PulledWhileTheBeaconSpeaks) {
     ASSERT_TRUE(rig.WaitFor([&] { return rig.sim.DevicePath().empty(); }));
     rig.sim.SetTranscriptSink({});
     EXPECT_LT(IdleLoad(), 0.3);
-    EXPECT_EQ(form.LinkMode, "Read");  // still waiting for the question
+    EXPECT_EQ(form.Engine->ModeName(), "Read");  // still waiting for the question
     EXPECT_EQ(rig.sim.Received(), "");
 
     std::string error;

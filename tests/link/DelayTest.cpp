@@ -74,7 +74,7 @@ TEST_F(PacedWait, SerialDataIsHandledDuringTheWait) {
     form->Com->Open();
     QTimer::singleShot(50, [&] { pty.Write("during the pause"); });
     QByteArray seenInside;
-    QTimer::singleShot(400, [&] { seenInside = form->ReceivedText; });
+    QTimer::singleShot(400, [&] { seenInside = form->Engine->ReceivedText(); });
     form->Delay(0.5);
     EXPECT_EQ(seenInside, QByteArray("during the pause"));
     form->Com->Close();

@@ -31,13 +31,13 @@ TEST(BeaconDialogue, PromptsSplitOverSeveralChunksAreAnsweredOnce) {
     form.ProgramBeacon->click();
     rig.sim.SwitchOn();
     ASSERT_TRUE(rig.WaitForSimState("Beaconing"));
-    ASSERT_TRUE(rig.WaitFor([&] { return form.ReceivedText.endsWith("Beacon running\r\n"); }));
+    ASSERT_TRUE(rig.WaitFor([&] { return form.Engine->ReceivedText().endsWith("Beacon running\r\n"); }));
 
     EXPECT_EQ(rig.sim.Received(), "yBKvvvUZnys60\rn");
     EXPECT_EQ(rig.sim.Slots(), "100000000000100000000000");
     EXPECT_EQ(rig.sim.AnswerLog().size(), 7u);
     EXPECT_EQ(form.TellCaption(), "Set Slot 60");
-    EXPECT_EQ(form.LinkMode, "");
+    EXPECT_EQ(form.Engine->ModeName(), "");
     EXPECT_GT(events, 40);  // the text really came in many pieces
 }
 
@@ -53,24 +53,24 @@ TEST(BeaconDialogue, MessageRequestOutsideProgramStartsNothing) {
     rig.AroundEachDataEvent({}, [&] { countdowns += form.SendX->Enabled(); });
     const auto switchOnAndWait = [&] {
         rig.sim.SwitchOn();
-        return rig.WaitFor([&] { return form.ReceivedText.endsWith("Beacon running\r\n"); });
+        return rig.WaitFor([&] { return form.Engine->ReceivedText().endsWith("Beacon running\r\n"); });
     };
 
     form.ReadBeacon->click();
     ASSERT_TRUE(switchOnAndWait());
     EXPECT_EQ(form.MemoText(), "vv by Z. then Z");
-    EXPECT_EQ(form.LinkMode, "");
+    EXPECT_EQ(form.Engine->ModeName(), "");
 
     // Idle: the whole conversation only accumulates.
-    form.ReceivedText.clear();
+    form.Engine->SetReceivedText({});
     rig.sim.SwitchOn();
-    ASSERT_TRUE(rig.WaitFor([&] { return form.ReceivedText.endsWith("Change program? y/n\r\n"); }));
-    EXPECT_EQ(form.ReceivedText, "vv by Z. then Z\r\nChange program? y/n\r\n");
+    ASSERT_TRUE(rig.WaitFor([&] { return form.Engine->ReceivedText().endsWith("Change program? y/n\r\n"); }));
+    EXPECT_EQ(form.Engine->ReceivedText(), "vv by Z. then Z\r\nChange program? y/n\r\n");
 
     form.Button1->click();
     ASSERT_TRUE(switchOnAndWait());
     EXPECT_EQ(form.TellCaption(), "Beacon Sequence OK");
-    EXPECT_EQ(form.LinkMode, "VerifyGPS");
+    EXPECT_EQ(form.Engine->ModeName(), "VerifyGPS");
 
     EXPECT_EQ(countdowns, 0);
     EXPECT_FALSE(form.SendX->Enabled());
@@ -104,8 +104,8 @@ TEST(BeaconDialogue, StartButtonDuringTheCountdownCancelsTheUpload) {
         ASSERT_TRUE(rig.WaitFor([&] { return uploads == round + 1; }));
         ++round;
         EXPECT_TRUE(pressed);
-        EXPECT_EQ(form.LinkMode, button == form.Button1 ? "Verify" : "Read");
-        EXPECT_EQ(form.ReceivedText, "");
+        EXPECT_EQ(form.Engine->ModeName(), button == form.Button1 ? "Verify" : "Read");
+        EXPECT_EQ(form.Engine->ReceivedText(), "");
         EXPECT_EQ(form.TellCaption(), "Check jumper. Turn beacon off and then on.");
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         EXPECT_EQ(rig.sim.State(), "Message");  // still waiting for a message
@@ -134,17 +134,17 @@ TEST(BeaconDialogue, TextFromALineThatNeverStopsIsBounded) {
         noise += "#" + std::to_string(piece) + "#";
         ASSERT_TRUE(pty.Write(noise));
         all += noise;
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return form.ReceivedText.endsWith(noise.c_str() + noise.size() - 8); },
-                            BeaconRig::kTimeoutMs));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return form.Engine->ReceivedText().endsWith(noise.c_str() + noise.size() - 8); },
+            BeaconRig::kTimeoutMs));
     }
-    EXPECT_LT(form.ReceivedText.size(), 16 * 1024);
-    EXPECT_GT(form.ReceivedText.size(), 1000);
-    EXPECT_TRUE(all.ends_with(form.ReceivedText.toStdString()));
+    EXPECT_LT(form.Engine->ReceivedText().size(), 16 * 1024);
+    EXPECT_GT(form.Engine->ReceivedText().size(), 1000);
+    EXPECT_TRUE(all.ends_with(form.Engine->ReceivedText().toStdString()));
 
     form.ReadBeacon->click();
     ASSERT_TRUE(pty.Write("PSDvvvSQSZ\r\nChange program? y/n\r\n"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.LinkMode.isEmpty(); }, BeaconRig::kTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Engine->ModeName().isEmpty(); }, BeaconRig::kTimeoutMs));
     EXPECT_EQ(pty.Read(1), "n");
     EXPECT_EQ(form.MemoText(), "PSDvvvSQSZ");
     Serial::SetPortMap({});
@@ -176,7 +176,7 @@ TEST(BeaconDialogue, MessageRequestEndingThenZAlsoStartsTheUpload) {
     ASSERT_TRUE(receives("y"));
     ASSERT_TRUE(pty.Write("Send the new program, then Z\r\n"));
     ASSERT_TRUE(receives("yKZ"));
-    EXPECT_EQ(form.LinkMode, "ProgramGPS");
+    EXPECT_EQ(form.Engine->ModeName(), "ProgramGPS");
     Serial::SetPortMap({});
 }
 
@@ -186,7 +186,7 @@ TEST(BeaconDialogue, StartButtonDuringAnAnswerPauseTakesOverCleanly) {
     const auto runToTheEnd = [](BeaconRig& rig) {
         rig.sim.SwitchOn();
         return rig.WaitForSimState("Beaconing") &&
-               rig.WaitFor([&] { return rig.form->ReceivedText.endsWith("Beacon running\r\n"); });
+               rig.WaitFor([&] { return rig.form->Engine->ReceivedText().endsWith("Beacon running\r\n"); });
     };
     {
         SCOPED_TRACE("Verify pressed while a Read waits to answer");
@@ -194,11 +194,12 @@ TEST(BeaconDialogue, StartButtonDuringAnAnswerPauseTakesOverCleanly) {
         ASSERT_TRUE(rig.Start());
         TForm1& form = *rig.form;
         QStringList captions;
-        rig.DuringNextPause([&] { return form.LinkMode == "Read"; }, [&] { form.Button1->click(); });
+        rig.DuringNextPause([&] { return form.Engine->ModeName() == "Read"; },
+                            [&] { form.Button1->click(); });
         rig.AroundEachDataEvent({}, [&] { captions << form.TellCaption(); });
         form.ReadBeacon->click();
         rig.sim.SwitchOn();
-        ASSERT_TRUE(rig.WaitFor([&] { return rig.PausePressed() && form.LinkMode == "Verify"; }));
+        ASSERT_TRUE(rig.WaitFor([&] { return rig.PausePressed() && form.Engine->ModeName() == "Verify"; }));
         ASSERT_TRUE(rig.WaitFor([&] { return !captions.isEmpty() && captions.last().startsWith("Check"); }));
         EXPECT_FALSE(captions.contains("Sequence Verify Failed"));
         EXPECT_EQ(form.TellCaption(), "Check jumper. Turn beacon off and then on.");
@@ -213,10 +214,11 @@ TEST(BeaconDialogue, StartButtonDuringAnAnswerPauseTakesOverCleanly) {
         BeaconRig rig;
         ASSERT_TRUE(rig.Start());
         TForm1& form = *rig.form;
-        rig.DuringNextPause([&] { return form.LinkMode == "Read"; }, [&] {
-            form.SetMemoText("BKvvZ");
-            form.ProgramBeacon->click();
-        });
+        rig.DuringNextPause([&] { return form.Engine->ModeName() == "Read"; },
+                            [&] {
+                                form.SetMemoText("BKvvZ");
+                                form.ProgramBeacon->click();
+                            });
         form.ReadBeacon->click();
         rig.sim.SwitchOn();
         ASSERT_TRUE(rig.WaitFor([&] { return rig.PausePressed(); }));
@@ -234,19 +236,20 @@ TEST(BeaconDialogue, StartButtonDuringAnAnswerPauseTakesOverCleanly) {
         TForm1& form = *rig.form;
         form.Synchronized->trigger();
         int reads = 0;
-        rig.DuringNextPause([&] { return form.LinkMode == "ReadGPS"; }, [&] {
-            ++reads;
-            form.ReadBeacon->click();
-        });
+        rig.DuringNextPause([&] { return form.Engine->ModeName() == "ReadGPS"; },
+                            [&] {
+                                ++reads;
+                                form.ReadBeacon->click();
+                            });
         form.ReadBeacon->click();
         rig.sim.SwitchOn();
-        ASSERT_TRUE(rig.WaitFor([&] { return rig.PausePressed() && form.LinkMode == "Read"; }));
+        ASSERT_TRUE(rig.WaitFor([&] { return rig.PausePressed() && form.Engine->ModeName() == "Read"; }));
         ASSERT_TRUE(runToTheEnd(rig));
         EXPECT_EQ(reads, 1);
         EXPECT_EQ(rig.sim.Received(), "nnn");  // first Read's no, the second Read's two
-        EXPECT_EQ(form.LinkMode, "");
+        EXPECT_EQ(form.Engine->ModeName(), "");
         EXPECT_EQ(form.MemoText(), "PSDvvvSQSZ");
-        EXPECT_EQ(form.SlotMask, "001000000000000000000001");
+        EXPECT_EQ(form.Engine->SlotMask(), "001000000000000000000001");
         EXPECT_TRUE(form.GPSSlots[2]->isChecked());
         EXPECT_TRUE(form.GPSSlots[23]->isChecked());
         EXPECT_FALSE(form.GPSSlots[0]->isChecked());

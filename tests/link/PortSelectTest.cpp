@@ -29,9 +29,9 @@ protected:
 
     // Data written at the far end of `pty` reaches the dialogue.
     bool Delivers(PtyPair& pty) {
-        form->ReceivedText.clear();
+        form->Engine->SetReceivedText({});
         if (!pty.Write("ping")) return false;
-        return QTest::qWaitFor([&] { return form->ReceivedText == "ping"; }, 5000);
+        return QTest::qWaitFor([&] { return form->Engine->ReceivedText() == "ping"; }, 5000);
     }
 
     FormHarness harness;
@@ -127,7 +127,7 @@ TEST_F(PortChoice, NegativeCustomNumberFailsToOpenButStillCounts) {
     EXPECT_EQ(form->Com->PortNum(), -3);
     EXPECT_EQ(harness.Dialogs.Errors, QStringList{"Invalid port number (COM-3)"});
     form->ProgramBeacon->click();
-    EXPECT_EQ(form->LinkMode, QByteArray("Program"));  // a port is chosen, though not open
+    EXPECT_EQ(form->Engine->ModeName(), QByteArray("Program"));  // a port is chosen, though not open
     TForm1& again = harness.Restart();
     EXPECT_FALSE(again.Com->IsOpen());
     EXPECT_TRUE(again.Com0->isChecked());

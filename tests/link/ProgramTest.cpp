@@ -41,7 +41,7 @@ testing::AssertionResult ProgramToTheEnd(BeaconRig& rig) {
     rig.form->ProgramBeacon->click();
     rig.sim.SwitchOn();
     if (!rig.WaitForSimState("Beaconing")) return testing::AssertionFailure() << "the beacon never ran";
-    if (!rig.WaitFor([&] { return rig.form->ReceivedText.endsWith("Beacon running\r\n"); }))
+    if (!rig.WaitFor([&] { return rig.form->Engine->ReceivedText().endsWith("Beacon running\r\n"); }))
         return testing::AssertionFailure() << "the tool never saw the beacon run";
     return testing::AssertionSuccess();
 }
@@ -102,7 +102,7 @@ TEST(BeaconProgram, NormalBeaconStoresTheMemoWithoutLineBreaks) {
     EXPECT_EQ(form.TellFontColor(), kWhite);
     EXPECT_EQ(form.TellCaption(), "");
     EXPECT_EQ(form.StatusText(), "");
-    EXPECT_EQ(form.LinkMode, "ProgramGPS");
+    EXPECT_EQ(form.Engine->ModeName(), "ProgramGPS");
 
     const std::vector<zbsim::AnswerDelay> answers = rig.sim.AnswerLog();
     EXPECT_EQ(Prompts(answers),
@@ -146,10 +146,10 @@ TEST(BeaconProgram, SynchronizedBeaconChangesOneSlotPerExchangeLowestFirst) {
     EXPECT_EQ(rig.sim.Received(), "yBKvvvUZnyc15\rys30\rn");
     EXPECT_EQ(rig.sim.Slots(), "100000100000100000000000");
     EXPECT_EQ(rig.sim.StoredProgram(), "BKvvvUZ");
-    EXPECT_EQ(form.LinkMode, "");
-    EXPECT_TRUE(form.ReceivedText.startsWith("GPS Verified"));
-    EXPECT_EQ(form.SlotSeconds, 30);
-    EXPECT_EQ(form.SlotMask, "100000100000100000000000");
+    EXPECT_EQ(form.Engine->ModeName(), "");
+    EXPECT_TRUE(form.Engine->ReceivedText().startsWith("GPS Verified"));
+    EXPECT_EQ(form.Engine->SlotSeconds(), 30);
+    EXPECT_EQ(form.Engine->SlotMask(), "100000100000100000000000");
     // The strip keeps the last slot message, in the progress look.
     EXPECT_EQ(form.TellCaption(), "Set Slot 30");
     EXPECT_EQ(form.TellColor(), kGreen);
@@ -194,8 +194,8 @@ TEST(BeaconProgram, SynchronizedBeaconWithAgreeingSlotsIsDoneAtOnce) {
     ASSERT_TRUE(ProgramToTheEnd(rig));
     EXPECT_EQ(rig.sim.Received(), "yBKvvvUZnn");
     EXPECT_EQ(rig.sim.Slots(), "100000000000100000000000");
-    EXPECT_EQ(form.LinkMode, "");
-    EXPECT_EQ(form.ReceivedText, "GPS VerifiedBeacon running\r\n");
+    EXPECT_EQ(form.Engine->ModeName(), "");
+    EXPECT_EQ(form.Engine->ReceivedText(), "GPS VerifiedBeacon running\r\n");
     EXPECT_TRUE(form.Synchronized->isChecked());
     // The strip stays as the upload left it.
     EXPECT_EQ(form.TellCaption(), "");
@@ -219,22 +219,22 @@ TEST(BeaconProgram, NormalBeaconSwitchedOnAgainAfterProgramIsLeftAlone) {
     form.SetMemoText("BKvvZ");
     bool questionHandled = false;
     rig.AroundEachDataEvent({}, [&] {
-        questionHandled = questionHandled || form.ReceivedText.contains("Change program? y/n\r\n");
+        questionHandled = questionHandled || form.Engine->ReceivedText().contains("Change program? y/n\r\n");
     });
 
     ASSERT_TRUE(ProgramToTheEnd(rig));
-    EXPECT_EQ(form.LinkMode, "ProgramGPS");
+    EXPECT_EQ(form.Engine->ModeName(), "ProgramGPS");
     rig.sim.SwitchOn();
     ASSERT_TRUE(rig.WaitFor([&] { return questionHandled; }));
-    EXPECT_EQ(form.LinkMode, "");
+    EXPECT_EQ(form.Engine->ModeName(), "");
     EXPECT_EQ(form.TellCaption(), "");
 
     form.ReadBeacon->click();
     rig.sim.SwitchOn();
     ASSERT_TRUE(rig.WaitForSimState("Beaconing"));
-    ASSERT_TRUE(rig.WaitFor([&] { return form.LinkMode.isEmpty() && form.MemoText() == "BKvvZ"; }));
+    ASSERT_TRUE(rig.WaitFor([&] { return form.Engine->ModeName().isEmpty() && form.MemoText() == "BKvvZ"; }));
     EXPECT_EQ(rig.sim.Received(), "yBKvvZnn");
     EXPECT_EQ(Prompts(rig.sim.AnswerLog()),
-              std::vector<Prompt>(
-                  {Prompt::ChangeProgram, Prompt::EnterProgram, Prompt::ChangeMessage, Prompt::ChangeProgram}));
+              std::vector<Prompt>({Prompt::ChangeProgram, Prompt::EnterProgram, Prompt::ChangeMessage,
+                                   Prompt::ChangeProgram}));
 }

@@ -68,13 +68,13 @@ TEST(BeaconRead, NormalBeaconFillsTheMemoAndAnswersNoAfterOneUnit) {
     EXPECT_EQ(form.TellColor(), kRed);
     EXPECT_EQ(form.TellCaption(), "Check jumper. Turn beacon off and then on.");
     EXPECT_EQ(form.StatusText(), "Ready to read beacon");
-    EXPECT_EQ(form.LinkMode, "Read");
-    EXPECT_EQ(form.ReceivedText, "");
+    EXPECT_EQ(form.Engine->ModeName(), "Read");
+    EXPECT_EQ(form.Engine->ReceivedText(), "");
 
     rig.sim.SwitchOn();
-    ASSERT_TRUE(rig.WaitFor([&] { return form.ReceivedText.endsWith("Beacon running\r\n"); }));
+    ASSERT_TRUE(rig.WaitFor([&] { return form.Engine->ReceivedText().endsWith("Beacon running\r\n"); }));
     EXPECT_EQ(rig.sim.Received(), "n");
-    EXPECT_EQ(form.LinkMode, "");
+    EXPECT_EQ(form.Engine->ModeName(), "");
     EXPECT_EQ(form.MemoText(), "PSDvvvSQSZ");
     EXPECT_EQ(Entries(form.Sequence),
               QStringList({"P Activate PTT", "S Wait 1 second", "D Set speed to 21 wpm", "vvv",
@@ -85,7 +85,7 @@ TEST(BeaconRead, NormalBeaconFillsTheMemoAndAnswersNoAfterOneUnit) {
     EXPECT_EQ(form.TellCaption(), "");
     EXPECT_EQ(form.StatusText(), "");
     // After the answer the marker stands in for everything before; later text only accumulates.
-    EXPECT_EQ(form.ReceivedText, "Command: \rBeacon running\r\n");
+    EXPECT_EQ(form.Engine->ReceivedText(), "Command: \rBeacon running\r\n");
     EXPECT_FALSE(form.Modified);
 
     const std::vector<zbsim::AnswerDelay> answers = rig.sim.AnswerLog();
@@ -109,11 +109,11 @@ TEST(BeaconRead, SynchronizedBeaconCopiesItsSlotsIntoTheMenu) {
     form.ReadBeacon->click();
     rig.sim.SwitchOn();
     ASSERT_TRUE(rig.WaitForSimState("Beaconing"));
-    ASSERT_TRUE(rig.WaitFor([&] { return form.ReceivedText.endsWith("Beacon running\r\n"); }));
+    ASSERT_TRUE(rig.WaitFor([&] { return form.Engine->ReceivedText().endsWith("Beacon running\r\n"); }));
 
     EXPECT_EQ(rig.sim.Received(), "nn");
-    EXPECT_EQ(form.LinkMode, "");
-    EXPECT_EQ(form.SlotMask, QByteArray::fromStdString(table));
+    EXPECT_EQ(form.Engine->ModeName(), "");
+    EXPECT_EQ(form.Engine->SlotMask(), QByteArray::fromStdString(table));
     EXPECT_EQ(Ticks(form), QByteArray::fromStdString(table));
     EXPECT_EQ(form.MemoText(), "PSDvvvSQSZ");
     const QStringList entries = Entries(form.Sequence);
@@ -123,7 +123,7 @@ TEST(BeaconRead, SynchronizedBeaconCopiesItsSlotsIntoTheMenu) {
     EXPECT_EQ(RowFill(form.Sequence, 8), kRed);
     EXPECT_EQ(RowFill(form.Sequence, 7), kCyan);
     // Rule 4a empties the text before its answer; only what came after stays.
-    EXPECT_EQ(form.ReceivedText, "Beacon running\r\n");
+    EXPECT_EQ(form.Engine->ReceivedText(), "Beacon running\r\n");
 
     const std::vector<zbsim::AnswerDelay> answers = rig.sim.AnswerLog();
     ASSERT_EQ(answers.size(), 2u);
@@ -147,10 +147,10 @@ TEST(BeaconRead, SynchronizedBeaconWithTheOptionOffNeedsASecondRead) {
 
     form.ReadBeacon->click();
     rig.sim.SwitchOn();
-    ASSERT_TRUE(rig.WaitFor([&] { return form.SlotMask == QByteArray::fromStdString(table); }));
+    ASSERT_TRUE(rig.WaitFor([&] { return form.Engine->SlotMask() == QByteArray::fromStdString(table); }));
     EXPECT_TRUE(form.Synchronized->isChecked());
     EXPECT_EQ(form.MaxChar, 99);  // the synchronized mode was applied
-    EXPECT_EQ(form.LinkMode, "");
+    EXPECT_EQ(form.Engine->ModeName(), "");
     EXPECT_EQ(Ticks(form), "100000000000100000000000");
     EXPECT_FALSE(Entries(form.Sequence).contains(kNotice));
     EXPECT_EQ(rig.sim.State(), "SlotQuestion");  // the slot question stays unanswered
@@ -158,7 +158,7 @@ TEST(BeaconRead, SynchronizedBeaconWithTheOptionOffNeedsASecondRead) {
     form.ReadBeacon->click();
     rig.sim.SwitchOn();
     ASSERT_TRUE(rig.WaitForSimState("Beaconing"));
-    ASSERT_TRUE(rig.WaitFor([&] { return form.ReceivedText.endsWith("Beacon running\r\n"); }));
+    ASSERT_TRUE(rig.WaitFor([&] { return form.Engine->ReceivedText().endsWith("Beacon running\r\n"); }));
     // One answer in the first Read, two in the second: nothing was answered in between.
     EXPECT_EQ(rig.sim.Received(), "nnn");
     EXPECT_EQ(Ticks(form), QByteArray::fromStdString(table));
@@ -172,8 +172,8 @@ TEST(BeaconRead, WithoutAPortNothingStarts) {
     FormHarness harness;
     TForm1& form = harness.Start();
     ASSERT_EQ(form.Com->PortNum(), 0);
-    form.LinkMode = "Verify";
-    form.ReceivedText = "earlier text";
+    form.Engine->SetMode(LinkMode::Verify);
+    form.Engine->SetReceivedText("earlier text");
 
     for (QPushButton* button : {form.ProgramBeacon, form.Button1}) {
         form.SetMemoText("PSDvvvSQSZ");
@@ -191,8 +191,8 @@ TEST(BeaconRead, WithoutAPortNothingStarts) {
     EXPECT_EQ(form.TellColor(), kRed);
     EXPECT_EQ(form.MemoText(), "");
     EXPECT_EQ(form.Sequence->count(), 0);
-    EXPECT_EQ(form.LinkMode, "Verify");
-    EXPECT_EQ(form.ReceivedText, "earlier text");
+    EXPECT_EQ(form.Engine->ModeName(), "Verify");
+    EXPECT_EQ(form.Engine->ReceivedText(), "earlier text");
 }
 
 // Unsaved changes: "Save changes?" is asked first; Yes writes the memo, No leaves the file; the
@@ -214,18 +214,18 @@ TEST(BeaconRead, UnsavedChangesAreOfferedForSavingFirst) {
     EXPECT_EQ(ReadFile(file), "PSDab\r\nSZ");
     EXPECT_FALSE(form.Modified);
     EXPECT_EQ(form.MemoText(), "");
-    EXPECT_EQ(form.LinkMode, "Read");
+    EXPECT_EQ(form.Engine->ModeName(), "Read");
 
     form.SetMemoText("unsaved");
     form.Modified = true;
-    form.LinkMode.clear();
+    form.Engine->SetMode(LinkMode::Idle);
     dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::No);
     form.ReadBeacon->click();
     EXPECT_EQ(dialogs.Count("Warning"), 2);
     EXPECT_EQ(ReadFile(file), "PSDab\r\nSZ");
     EXPECT_TRUE(form.Modified);
     EXPECT_EQ(form.MemoText(), "");
-    EXPECT_EQ(form.LinkMode, "Read");
+    EXPECT_EQ(form.Engine->ModeName(), "Read");
 
     // Nothing unsaved: no question.
     form.Modified = false;

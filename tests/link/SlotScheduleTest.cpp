@@ -16,9 +16,9 @@ protected:
     }
 
     QByteArray Read(const QByteArray& received) {
-        form->ReceivedText = received;
-        form->ReadSlotListing();
-        return form->SlotMask;
+        form->Engine->SetReceivedText(received);
+        form->Engine->ReadSlotListing();
+        return form->Engine->SlotMask();
     }
 
     void Tick(std::initializer_list<int> wanted) {
@@ -29,8 +29,8 @@ protected:
     }
 
     bool Match(const QByteArray& mask) {
-        form->SlotMask = mask;
-        return form->SlotsMatch();
+        form->Engine->SetSlotMask(mask);
+        return form->Engine->SlotsMatch();
     }
 
     FormHarness harness;
@@ -86,14 +86,14 @@ TEST_F(SlotSchedule, LinesThatCannotBeListingLinesAreSkipped) {
 }
 
 TEST_F(SlotSchedule, TextWithoutSecLeavesTheMaskAlone) {
-    form->SlotMask = "1010";
+    form->Engine->SetSlotMask("1010");
     EXPECT_EQ(Read("Change GPS? y/n\r\n"), "1010");
     // "sec" somewhere, even after a NUL, but no usable line: every slot is cleared.
     EXPECT_EQ(Read(QByteArray("\0"
                               "10 sec 1 1",
                               11)),
               Mask({}));
-    form->SlotMask = "1010";
+    form->Engine->SetSlotMask("1010");
     EXPECT_EQ(Read("5 sec\r\n"), Mask({}));
 }
 

@@ -57,7 +57,8 @@ TEST(BeaconUpload, TickerShowsTheLast51CharactersAndTheCursorIsBusy) {
     form.ProgramBeacon->click();
     rig.sim.SwitchOn();
     ASSERT_TRUE(rig.WaitForSimState("Beaconing"));
-    ASSERT_TRUE(rig.WaitFor([&] { return !uploading && form.ReceivedText.endsWith("Beacon running\r\n"); }));
+    ASSERT_TRUE(rig.WaitFor(
+        [&] { return !uploading && form.Engine->ReceivedText().endsWith("Beacon running\r\n"); }));
     ASSERT_EQ(rig.sim.StoredProgram(), memo.toStdString());
 
     // Every caption seen is one of the ticker's steps, in order; it grew one character at a time and
@@ -122,7 +123,8 @@ TEST(BeaconUpload, WriteErrorEndsTheUploadAndIsShown) {
     EXPECT_EQ(form.TellColor(), kWhite);
     EXPECT_EQ(form.TellCaption(), "");
     EXPECT_EQ(form.StatusText(), "");
-    EXPECT_TRUE(form.LinkMode.isEmpty());  // the operation is over: no later question gets an answer
+    EXPECT_TRUE(
+        form.Engine->ModeName().isEmpty());  // the operation is over: no later question gets an answer
 
     // Part of the message went out before the port closed; the beacon kept its old program.
     const std::string received = rig.sim.Received();

@@ -14,11 +14,12 @@ const QColor kGreen(0, 128, 0);
 // last text ("Beacon running").
 testing::AssertionResult VerifyOnce(BeaconRig& rig) {
     rig.form->Button1->click();
-    if (rig.form->LinkMode != "Verify") return testing::AssertionFailure() << "Verify did not start";
+    if (rig.form->Engine->ModeName() != "Verify")
+        return testing::AssertionFailure() << "Verify did not start";
     if (rig.form->StatusText() != "Ready to read beacon")
         return testing::AssertionFailure() << "status: " << rig.form->StatusText().toStdString();
     rig.sim.SwitchOn();
-    if (!rig.WaitFor([&] { return rig.form->ReceivedText.endsWith("Beacon running\r\n"); }))
+    if (!rig.WaitFor([&] { return rig.form->Engine->ReceivedText().endsWith("Beacon running\r\n"); }))
         return testing::AssertionFailure() << "the beacon never ran";
     return testing::AssertionSuccess();
 }
@@ -58,7 +59,7 @@ TEST(BeaconVerify, NormalBeaconComparesTheMemoWithoutLineBreaks) {
             EXPECT_EQ(form.TellColor(), kRed);
         }
         EXPECT_EQ(form.TellFontColor(), kWhite);
-        EXPECT_EQ(form.LinkMode, "VerifyGPS");
+        EXPECT_EQ(form.Engine->ModeName(), "VerifyGPS");
         // Verify leaves the memo alone, except that data events drop its empty lines.
         EXPECT_EQ(form.MemoText(), QByteArray(c.memo).replace("\r\n\r\n", "\r\n"));
     }
@@ -76,7 +77,7 @@ TEST(BeaconVerify, SynchronizedBeaconAppendsTheSlotComparison) {
     ASSERT_TRUE(VerifyOnce(rig));
     EXPECT_EQ(form.TellCaption(), "Beacon Sequence OK - GPS Verified");
     EXPECT_EQ(form.TellColor(), kGreen);
-    EXPECT_EQ(form.LinkMode, "");
+    EXPECT_EQ(form.Engine->ModeName(), "");
     EXPECT_TRUE(form.Synchronized->isChecked());  // ticked by the slot listing
 
     form.GPSSlots[6]->trigger();

@@ -146,7 +146,7 @@ public:
         form->ProgramBeacon->click();
         sim.SwitchOn();
         return WaitUntil(
-            [&] { return sim.State() == "Beaconing" && form->ReceivedText.endsWith("Beacon running\r\n"); },
+            [&] { return sim.State() == "Beaconing" && form->Engine->ReceivedText().endsWith("Beacon running\r\n"); },
             120000);
     }
 

@@ -7,7 +7,7 @@
 
 void TForm1::UpdateSequence() {
     Sequence->clear();
-    Sequence->addItems(Commands::Decode(MemoLines(), Synchronized->isChecked()));
+    Sequence->addItems(Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar).rows);
     // Every decode shows the listing from its first row, which is where an incompatible command raises
     // its alarm when drawn.
     Sequence->scrollToTop();
@@ -20,11 +20,12 @@ void TForm1::ZBCommandKeyPress(QObject*, QChar&) {
 
 void TForm1::ZBCommandKeyUp(QObject*, int, Qt::KeyboardModifiers) {
     Modified = true;
-    UpdateSequence();
     // Each line break counts as two characters (CR LF); a word wrap counts nothing.
-    const qsizetype n = MemoText().size();
-    SetStatusText(QString::number(n) + QStringLiteral(" characters. Maximum = ") + QString::number(MaxChar));
-    if (n > MaxChar) {
+    UpdateSequence();
+    const Commands::Decoded decoded = Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar);
+    SetStatusText(QString::number(decoded.count) + QStringLiteral(" characters. Maximum = ") +
+                  QString::number(MaxChar));
+    if (decoded.tooLong) {
         TellAlert();
         SetTellCaption(QStringLiteral("Beacon Message too long!"));
     } else {

@@ -1,4 +1,4 @@
-#include "command/SequenceView.h"
+#include "app/SequenceView.h"
 
 #include <QApplication>
 #include <QListWidget>

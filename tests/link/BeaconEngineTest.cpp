@@ -1,0 +1,130 @@
+// The beacon engine on its own: no window, no port, no clock. The simulator's beacon logic answers,
+// every pause takes no time, and the beacon's text arrives in chunks of every size.
+#include <gtest/gtest.h>
+
+#include "support/FakeBeaconHost.h"
+
+namespace {
+
+zbsim::BeaconConfig Beacon(bool synchronized, std::string table = "100000000000100000000000") {
+    zbsim::BeaconConfig config;
+    config.synchronized = synchronized;
+    config.slotTable = std::move(table);
+    return config;
+}
+
+}  // namespace
+
+// A synchronized Program, whatever the chunking: the message stored, one slot changed per exchange
+// (lowest first), each answer after its designed pause, and the dialogue idle at the end.
+TEST(BeaconEngine, SynchronizedProgramIsTheSameForEveryChunking) {
+    for (size_t chunk : {0u, 1u, 2u, 3u, 7u, 64u}) {
+        SCOPED_TRACE("chunk " + std::to_string(chunk));
+        FakeBeaconHost host(Beacon(true, "100100000000100000000000"));
+        host.chunk = chunk;
+        host.synchronized = true;
+        host.ticks = "100000100000100000000000";
+        host.command = "BK\r\nvvUZ";
+        ASSERT_TRUE(host.engine.Start(LinkMode::Program));
+        EXPECT_EQ(host.caption, "Check jumper. Turn beacon off and then on.");
+        EXPECT_EQ(host.status, "Ready to program beacon");
+        host.beacon.SwitchOn();
+        host.Run();
+
+        EXPECT_EQ(host.sent, "yBKvvUZnyc15\rys30\rn");
+        EXPECT_EQ(host.beacon.StoredProgram(), "BKvvUZ");
+        EXPECT_EQ(host.beacon.Slots(), "100000100000100000000000");
+        EXPECT_EQ(host.engine.Mode(), LinkMode::Idle);
+        EXPECT_EQ(host.engine.SlotSeconds(), 30);
+        EXPECT_TRUE(host.engine.ReceivedText().startsWith("GPS Verified"));
+        EXPECT_EQ(host.caption, "Set Slot 30");
+        EXPECT_FALSE(host.busy);
+        // Answers: y, n, y, c, 15 CR, y, s, 30 CR, n.
+        EXPECT_EQ(host.answers, 9);
+        const std::vector<double> upload(8, 0.1);  // one per memo character, the line break's two included
+        std::vector<double> expected{1};
+        expected.insert(expected.end(), upload.begin(), upload.end());
+        for (double p : {1.0, 1.0, 0.5, 0.4, 0.1, 0.1, 0.1, 1.0, 0.5, 0.4, 0.1, 0.1, 0.1, 1.0})
+            expected.push_back(p);
+        EXPECT_EQ(host.pauses, expected);
+    }
+}
+
+// Read and Verify of both kinds of beacon, and what the dialogue does once an operation is over.
+TEST(BeaconEngine, ReadVerifyAndTheQuietAfterwards) {
+    {
+        SCOPED_TRACE("read, normal beacon");
+        FakeBeaconHost host(Beacon(false));
+        host.chunk = 5;
+        ASSERT_TRUE(host.engine.Start(LinkMode::Read));
+        host.beacon.SwitchOn();
+        host.Run();
+        EXPECT_EQ(host.command, "PSDvvvSQSZ");
+        EXPECT_EQ(host.sent, "n");
+        EXPECT_EQ(host.engine.Mode(), LinkMode::Idle);
+        EXPECT_EQ(host.engine.ReceivedText(), "Command: \rBeacon running\r\n");
+        EXPECT_EQ(host.rebuilds, 1);
+        EXPECT_EQ(host.caption, "");
+    }
+    {
+        SCOPED_TRACE("read, synchronized beacon");
+        FakeBeaconHost host(Beacon(true, "001000000001000000000010"));
+        host.synchronized = true;
+        ASSERT_TRUE(host.engine.Start(LinkMode::Read));
+        host.beacon.SwitchOn();
+        host.Run();
+        EXPECT_EQ(host.sent, "nn");
+        EXPECT_EQ(host.Ticks(), "001000000001000000000010");
+        EXPECT_EQ(host.notices, QStringList{"GPS Menu set to programmed beacon slots"});
+        EXPECT_EQ(host.engine.Mode(), LinkMode::Idle);
+    }
+    {
+        SCOPED_TRACE("verify, synchronized beacon with other slots; the option ticks itself");
+        FakeBeaconHost host(Beacon(true));
+        host.command = "PSDvvv\r\nSQSZ";
+        host.ticks[5] = '1';
+        ASSERT_TRUE(host.engine.Start(LinkMode::Verify));
+        host.beacon.SwitchOn();
+        host.Run();
+        EXPECT_EQ(host.sent, "nn");
+        EXPECT_TRUE(host.synchronized);
+        EXPECT_EQ(host.caption, "Beacon Sequence OK - GPS Slot Error");
+        EXPECT_EQ(host.look, TellLook::Progress);
+    }
+    {
+        SCOPED_TRACE("program of a normal beacon, then the beacon switched on again");
+        FakeBeaconHost host(Beacon(false));
+        host.command = "KZ";
+        host.ticks[3] = '1';  // differs from any slot table
+        ASSERT_TRUE(host.engine.Start(LinkMode::Program));
+        host.beacon.SwitchOn();
+        host.Run();
+        EXPECT_EQ(host.sent, "yKZn");
+        EXPECT_EQ(host.engine.Mode(), LinkMode::ProgramGPS);
+        host.beacon.SwitchOn();
+        host.Run();
+        EXPECT_EQ(host.sent, "yKZn");
+        EXPECT_EQ(host.engine.Mode(), LinkMode::Idle);
+        EXPECT_EQ(host.beacon.State(), zbsim::BeaconState::ChangeQuestion);
+    }
+}
+
+// An operation started during an answer's pause owns the dialogue from then on: the interrupted rule
+// sends nothing, and the slot steps stop between the digits of the time.
+TEST(BeaconEngine, AStartDuringAPauseStopsTheInterruptedRule) {
+    FakeBeaconHost host(Beacon(true, "000000000000000000000000"));
+    host.synchronized = true;
+    host.ticks = QByteArray(24, '0');
+    host.ticks[23] = '1';  // slot time 115: three characters
+    host.command = "KZ";
+    ASSERT_TRUE(host.engine.Start(LinkMode::Program));
+    host.beacon.SwitchOn();
+    host.duringPause = [&] {
+        if (host.sent == "yKZnys1") host.engine.Start(LinkMode::Verify);
+    };
+    host.Run();
+    EXPECT_EQ(host.sent, "yKZnys1");
+    EXPECT_EQ(host.engine.Mode(), LinkMode::Verify);
+    EXPECT_EQ(host.engine.ReceivedText(), "");
+    EXPECT_EQ(host.caption, "Check jumper. Turn beacon off and then on.");
+}
