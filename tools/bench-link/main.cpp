@@ -10,11 +10,16 @@
 //   dialogue load       processor time of the whole process during that dialogue (< 5 % of one core)
 //   upload pace         a 127-character memo: first to last character received by the simulator
 //                       (126 pauses), scaled to the 127 pauses of the whole upload (12.62 s within 1 %)
+//
+// The answer delays and the upload pace are measured twice: behind the window, and with zbeacon-cli run
+// as a separate process against the same simulator.
 #include <time.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -141,12 +146,41 @@ public:
         return true;
     }
 
+    // Programs `memo` with zbeacon-cli (plus `extra` arguments), switching the beacon on once the tool
+    // asks for it, and waits until the tool has ended and the beacon runs.
+    bool ProgramWithCli(const QByteArray& memo, const QStringList& extra) {
+        const QString file = dir.filePath(QStringLiteral("bench.txt"));
+        QFile out(file);
+        if (!out.open(QIODevice::WriteOnly) || out.write(memo) != memo.size()) return false;
+        out.close();
+        QProcess cli;
+        cli.setProgram(QStringLiteral(ZBEACON_CLI_PATH));
+        cli.setArguments(QStringList{QStringLiteral("program"), QStringLiteral("--port"),
+                                     QString::fromStdString(sim.DevicePath())} +
+                         extra + QStringList{file});
+        cli.start();
+        QByteArray err;
+        if (!WaitUntil([&] { return (err += cli.readAllStandardError()).contains("Check jumper"); }, 60000))
+            return false;
+        sim.SwitchOn();
+        const bool ended = WaitUntil([&] { return cli.state() == QProcess::NotRunning; }, 120000);
+        if (!ended || cli.exitCode() != 0) {
+            std::fprintf(stderr, "bench-link: zbeacon-cli failed: %s\n",
+                         (err + cli.readAllStandardError()).constData());
+            return false;
+        }
+        return WaitUntil([&] { return sim.State() == "Beaconing"; }, 60000);
+    }
+
     // Presses Program Beacon, switches the beacon on and waits until the conversation is over.
     bool Program() {
         form->ProgramBeacon->click();
         sim.SwitchOn();
         return WaitUntil(
-            [&] { return sim.State() == "Beaconing" && form->Engine->ReceivedText().endsWith("Beacon running\r\n"); },
+            [&] {
+                return sim.State() == "Beaconing" &&
+                       form->Engine->ReceivedText().endsWith("Beacon running\r\n");
+            },
             120000);
     }
 
@@ -187,7 +221,7 @@ bool PacedWait() {
     return ok;
 }
 
-bool SynchronizedProgram() {
+bool SynchronizedProgram(bool cli) {
     zbsim::BeaconOptions options;
     options.synchronized = true;
     options.slotTable = "100100000000100000000000";  // slot 3 to clear; slot 6 missing
@@ -196,18 +230,21 @@ bool SynchronizedProgram() {
     TForm1& form = *link.form;
     form.Synchronized->trigger();
     form.GPSSlots[6]->trigger();
-    form.SetMemoText("PSDvvv de TEST/B SQSZ");
+    const QByteArray memo = "PSDvvv de TEST/B SQSZ";
+    form.SetMemoText(memo);
 
     const double wall0 = WallSeconds(), cpu0 = CpuSeconds();
-    if (!link.Program()) {
+    const bool done = cli ? link.ProgramWithCli(memo, {"--sync", "--slots", "0,30,60"}) : link.Program();
+    if (!done) {
         std::printf("the synchronized Program dialogue did not finish\n");
         return false;
     }
     const double wall = WallSeconds() - wall0;
     const double share = (CpuSeconds() - cpu0) / wall * 100;
     bool ok = link.sim.Slots() == "100000100000100000000000" && link.dialogs.Errors == 0;
-    std::printf("Synchronized Program dialogue (one clear, one set): %.2f s, tool sent \"%s\"%s\n", wall,
-                zbsim::Readable(link.sim.Received()).c_str(), ok ? "" : " -- WRONG RESULT");
+    std::printf("[%s] Synchronized Program dialogue (one clear, one set): %.2f s, tool sent \"%s\"%s\n",
+                cli ? "zbeacon-cli" : "window", wall, zbsim::Readable(link.sim.Received()).c_str(),
+                ok ? "" : " -- WRONG RESULT");
 
     struct Kind {
         zbsim::Prompt prompt;
@@ -252,11 +289,12 @@ bool SynchronizedProgram() {
         "  (the simulator times from the last byte of each question; \"Chg msg?\", \"Set or clear?\"\n"
         "   and \"Slot time?\" are recognised by a fragment that ends 1 or 2 characters earlier, about\n"
         "   1 ms each at the simulator's pace, so their pause starts that much before the end)\n");
-    ok &= Report("processor time of the process during the dialogue", share, 5.0, "%");
+    // The command-line tool runs in a process of its own; its load is not this process's.
+    if (!cli) ok &= Report("processor time of the process during the dialogue", share, 5.0, "%");
     return ok;
 }
 
-bool UploadPace() {
+bool UploadPace(bool cli) {
     zbsim::BeaconOptions options;
     Link link(options);
     if (!link.Start()) return false;
@@ -266,7 +304,7 @@ bool UploadPace() {
     memo.resize(123);
     memo += "SQSZ";
     link.form->SetMemoText(QByteArray::fromStdString(memo));
-    if (!link.Program()) {
+    if (!(cli ? link.ProgramWithCli(QByteArray::fromStdString(memo), {}) : link.Program())) {
         std::printf("the Program dialogue did not finish\n");
         return false;
     }
@@ -289,7 +327,7 @@ bool UploadPace() {
     const double whole = span * 127.0 / 126.0;
     const double target = 127 * 0.1 * kUnit;
     const bool ok = std::abs(whole - target) <= 0.01 * target;
-    std::printf("Upload of a 127-character memo\n");
+    std::printf("[%s] Upload of a 127-character memo\n", cli ? "zbeacon-cli" : "window");
     std::printf(
         "  first to last character at the simulator: %.4f s = 126 pauses (exact 126 x 0.09936 = %.4f s)\n",
         span, 126 * 0.1 * kUnit);
@@ -305,8 +343,10 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     bool ok = PacedWait();
-    ok &= SynchronizedProgram();
-    ok &= UploadPace();
+    for (bool cli : {false, true}) {
+        ok &= SynchronizedProgram(cli);
+        ok &= UploadPace(cli);
+    }
     TThread::WaitForFreeThreads();
     return ok ? 0 : 1;
 }

@@ -1,0 +1,204 @@
+// zbeacon-cli run as a process against the simulated beacon on a pseudo-terminal: what the beacon
+// stored and received, the exit status and the output.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "tools/sim/BeaconSimulator.h"
+
+namespace {
+
+constexpr int kTimeoutMs = 60000;
+
+class Cli {
+public:
+    explicit Cli(QStringList arguments) {
+        process_.setProgram(QStringLiteral(ZBEACON_CLI_PATH));
+        process_.setArguments(arguments);
+        process_.start();
+    }
+    ~Cli() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+    // Waits until the error stream holds `text`.
+    bool WaitForMessage(const QString& text) {
+        return QTest::qWaitFor([&] { return Err().contains(text); }, kTimeoutMs);
+    }
+    // Waits for the end; the exit status, or -1 when it did not end normally.
+    int Finish() {
+        if (!QTest::qWaitFor([&] { return process_.state() == QProcess::NotRunning; }, kTimeoutMs)) return -2;
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+    QString Out() {
+        out_ += QString::fromLatin1(process_.readAllStandardOutput());
+        return out_;
+    }
+    QString Err() {
+        err_ += QString::fromLatin1(process_.readAllStandardError());
+        return err_;
+    }
+    qint64 Pid() const { return process_.processId(); }
+
+private:
+    QProcess process_;
+    QString out_, err_;
+};
+
+class CliBeacon : public ::testing::Test {
+protected:
+    void Begin(zbsim::BeaconOptions options) {
+        sim = std::make_unique<zbsim::BeaconSimulator>(std::move(options));
+        std::string error;
+        ASSERT_TRUE(sim->Start(&error)) << error;
+        port = QString::fromStdString(sim->DevicePath());
+    }
+    QString File(const QString& name, const QByteArray& bytes) {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+    static QByteArray Contents(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    // Runs one operation: the beacon is switched on once the tool has asked for it.
+    int Run(QStringList arguments, QString* out = nullptr, QString* err = nullptr) {
+        arguments << QStringLiteral("--port") << port << QStringLiteral("--timeout") << QStringLiteral("30");
+        Cli cli(arguments);
+        if (!cli.WaitForMessage(QStringLiteral("Check jumper. Turn beacon off and then on."))) return -3;
+        const size_t before = sim->Received().size();
+        sim->SwitchOn();
+        const int status = cli.Finish();
+        if (out) *out = cli.Out();
+        if (err) *err = cli.Err();
+        // Every run here ends with the beacon running; its last answer may still be on its way.
+        if (!QTest::qWaitFor([&] { return sim->State() == "Beaconing"; }, kTimeoutMs)) return -4;
+        received = sim->Received().substr(before);
+        return status;
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<zbsim::BeaconSimulator> sim;
+    QString port;
+    std::string received;  // what the beacon received during the last Run
+};
+
+}  // namespace
+
+// Read (saved to a file, with a transcript), Program and Verify of a normal beacon. Each command ends
+// once its dialogue is complete, without waiting for the time-out.
+TEST_F(CliBeacon, NormalBeaconReadProgramVerify) {
+    Begin({});
+    QString out, err;
+    const QString saved = dir.filePath(QStringLiteral("read.txt"));
+    const QString transcript = dir.filePath(QStringLiteral("transcript.log"));
+    ASSERT_EQ(Run({"read", "-o", saved, "--transcript", transcript}, &out, &err), 0) << err.toStdString();
+    EXPECT_EQ(received, "n");
+    EXPECT_TRUE(out.startsWith("PSDvvvSQSZ\n\nP Activate PTT\nS Wait 1 second\nD Set speed to 21 wpm\nvvv\n"))
+        << out.toStdString();
+    EXPECT_TRUE(out.endsWith("Z End\n")) << out.toStdString();
+    EXPECT_EQ(Contents(saved), "PSDvvvSQSZ");
+    const QByteArray log = Contents(transcript);
+    EXPECT_TRUE(log.contains(" < PSDvvvSQSZ") || log.contains(" < P")) << log.toStdString();
+    EXPECT_TRUE(log.contains(" > n\n")) << log.toStdString();
+
+    const QString file = File(QStringLiteral("new.txt"), "BKvv\r\nUZ\r\n");
+    ASSERT_EQ(Run({"program", file}, &out, &err), 0) << err.toStdString();
+    EXPECT_EQ(received, "yBKvvUZn");
+    EXPECT_EQ(sim->StoredProgram(), "BKvvUZ");
+    EXPECT_TRUE(err.contains("Programming Beacon")) << err.toStdString();
+    EXPECT_TRUE(err.contains("Sent 6 characters")) << err.toStdString();
+    EXPECT_EQ(sim->State(), "Beaconing");
+
+    ASSERT_EQ(Run({"verify", file}, &out, &err), 0) << err.toStdString();
+    EXPECT_EQ(received, "n");
+    EXPECT_EQ(out, "Beacon Sequence OK\n");
+    ASSERT_EQ(Run({"verify", File(QStringLiteral("other.txt"), "PSDZ")}, &out, &err), 1);
+    EXPECT_EQ(out, "Sequence Verify Failed\n");
+}
+
+// The synchronized beacon: Program sets and clears slots one per exchange until the beacon's table is
+// the wanted one; Verify and Read see the slots; slots default to the settings file's.
+TEST_F(CliBeacon, SynchronizedBeaconProgramVerifyRead) {
+    zbsim::BeaconOptions options;
+    options.synchronized = true;
+    options.slotTable = "100100000000100000000000";
+    Begin(options);
+    QString out, err;
+    const QString file = File(QStringLiteral("gps.txt"), "BKvvvUZ");
+    ASSERT_EQ(Run({"program", "--sync", "--slots", "0,30,60", file}, &out, &err), 0) << err.toStdString();
+    EXPECT_EQ(received, "yBKvvvUZnyc15\rys30\rn");
+    EXPECT_EQ(sim->Slots(), "100000100000100000000000");
+    EXPECT_EQ(sim->StoredProgram(), "BKvvvUZ");
+    EXPECT_TRUE(err.contains("Clear Slot 15") && err.contains("Set Slot 30")) << err.toStdString();
+    EXPECT_TRUE(out.contains("GPS slots: 0,30,60")) << out.toStdString();
+
+    ASSERT_EQ(Run({"verify", "--sync", "--slots", "0,30,60", file}, &out, &err), 0) << err.toStdString();
+    EXPECT_EQ(received, "nn");
+    EXPECT_EQ(out, "Beacon Sequence OK - GPS Verified\n");
+
+    // Slots from the settings file: it wants only slot 0, so the verify fails on the slots.
+    const QString settings =
+        File(QStringLiteral("zbeacon.ini"), "[Beacon]\r\nGPS=100000000000000000000000\r\n");
+    ASSERT_EQ(Run({"verify", "--sync", "--settings", settings, file}, &out, &err), 1);
+    EXPECT_EQ(out, "Beacon Sequence OK - GPS Slot Error\n");
+
+    ASSERT_EQ(Run({"read", "--sync"}, &out, &err), 0) << err.toStdString();
+    EXPECT_EQ(received, "nn");
+    EXPECT_TRUE(out.startsWith("BKvvvUZ\n\nB Set speed to 10 wpm\n")) << out.toStdString();
+    EXPECT_TRUE(out.endsWith("\nGPS slots: 0,30,60 (100000100000100000000000)\n")) << out.toStdString();
+}
+
+// Decode for scripts, usage errors, a port that cannot be opened, a beacon that never speaks, and
+// Ctrl+C while waiting: each with its exit status, and nothing sent to the beacon.
+TEST_F(CliBeacon, DecodeErrorsTimeOutAndInterrupt) {
+    const auto run = [](const QStringList& arguments, QString* out = nullptr) {
+        Cli cli(arguments);
+        const int status = cli.Finish();
+        if (out) *out = cli.Out();
+        return status;
+    };
+    QString out;
+    EXPECT_EQ(run({"decode", File("ok.txt", "PSDvvv\r\nSQSZ")}, &out), 0);
+    EXPECT_EQ(out,
+              "P Activate PTT\nS Wait 1 second\nD Set speed to 21 wpm\nvvv\nS Wait 1 second\n"
+              "Q Release PTT\nS Wait 1 second\nZ End\n12 characters. Maximum = 127\n");
+    EXPECT_EQ(run({"decode", File("long.txt", QByteArray(100, 'v'))}), 0);
+    EXPECT_EQ(run({"decode", "--sync", File("long.txt", QByteArray(100, 'v'))}, &out), 1);
+    EXPECT_TRUE(out.endsWith("100 characters. Maximum = 99\nBeacon Message too long!\n"))
+        << out.toStdString();
+    EXPECT_EQ(run({"decode", "--sync", File("qrss.txt", "RvvZ")}, &out), 1);
+    EXPECT_TRUE(out.endsWith("Contains commands incompatible with Synchronized Beacon!\n"))
+        << out.toStdString();
+
+    EXPECT_EQ(run({}), 2);
+    EXPECT_EQ(run({"program", "--port", "/dev/null"}), 2);                                // no file
+    EXPECT_EQ(run({"program", "--port", "3", "--slots", "0,7", File("a.txt", "Z")}), 2);  // not a slot
+    EXPECT_EQ(run({"read"}), 2);                                                          // no port
+    EXPECT_EQ(run({"read", "--port", "COMX"}), 2);
+    EXPECT_EQ(run({"decode", dir.filePath("missing.txt")}), 2);
+    EXPECT_EQ(run({"read", "--help"}, &out), 0);
+    EXPECT_TRUE(out.startsWith("Usage: zbeacon-cli read --port PORT")) << out.toStdString();
+    EXPECT_EQ(run({"read", "--port", dir.filePath("no-such-device")}), 3);
+
+    Begin({});
+    EXPECT_EQ(run({"read", "--port", port, "--timeout", "0.3"}), 4);
+    {
+        Cli cli({"program", "--port", port, File("b.txt", "KZ")});
+        ASSERT_TRUE(cli.WaitForMessage("Check jumper"));
+        ::kill(static_cast<pid_t>(cli.Pid()), SIGINT);
+        EXPECT_EQ(cli.Finish(), 130);
+    }
+    sim->SwitchOn();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim->State() == "ChangeQuestion"; }, kTimeoutMs));
+    EXPECT_EQ(sim->Received(), "");
+}

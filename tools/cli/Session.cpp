@@ -1,0 +1,340 @@
+#include "tools/cli/Session.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+
+#include "command/CommandTable.h"
+#include "device/SuperTimer.h"
+#include "device/VaComm.h"
+#include "link/Delay.h"
+#include "link/PortSettings.h"
+#include "platform/Serial.h"
+#include "platform/TextFile.h"
+
+namespace Cli {
+namespace {
+
+// Bytes as one readable line: printable characters as they are, the rest as <CR>, <LF>, <0xNN>.
+QByteArray Readable(const QByteArray& bytes) {
+    QByteArray text;
+    for (char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u == '\r') {
+            text += "<CR>";
+        } else if (u == '\n') {
+            text += "<LF>";
+        } else if (u < 32 || u >= 127 || u == '<') {
+            text += "<0x" + QByteArray::number(u, 16).rightJustified(2, '0').toUpper() + ">";
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+// The slot table as the seconds of the cycle it uses, e.g. "0,60".
+QString SlotSeconds(const QByteArray& mask) {
+    QStringList seconds;
+    for (int i = 0; i < mask.size() && i < BeaconEngine::kSlotCount; ++i) {
+        if (mask.at(i) == '1') seconds << QString::number(5 * i);
+    }
+    return seconds.isEmpty() ? QStringLiteral("none") : seconds.join(QLatin1Char(','));
+}
+
+}  // namespace
+
+Session::Session(const Options& options, const QByteArray& commandText, const QVector<int>& wanted, FILE* out,
+                 FILE* err)
+    : options_(options),
+      command_(commandText),
+      ticks_(BeaconEngine::kSlotCount, '0'),
+      sync_(options.sync),
+      out_(out),
+      err_(err),
+      terminal_(::isatty(::fileno(err)) == 1),
+      engine_(*this) {
+    for (int slot : wanted)
+        ticks_[slot] = '1';
+    silence_.setSingleShot(true);
+    QObject::connect(&silence_, &QTimer::timeout,
+                     [this] { Finish(kTimedOut, QStringLiteral("timed out waiting for the beacon")); });
+    clock_.start();
+}
+
+Session::~Session() {
+    if (com_) {
+        try {
+            com_->Close();
+        } catch (...) {
+            // Closing is the last thing done; an error there changes nothing for the operator.
+        }
+    }
+}
+
+bool Session::Start(int portNumber) {
+    if (!options_.transcript.isEmpty()) {
+        transcript_.setFileName(options_.transcript);
+        if (!transcript_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            status_ = kUsage;
+            Line(QStringLiteral("zbeacon-cli: cannot create the transcript %1: %2")
+                     .arg(options_.transcript, transcript_.errorString()));
+            return false;
+        }
+    }
+    com_ = std::make_unique<TVaComm>();
+    SetBeaconLine(*com_);
+    com_->SetPortNum(portNumber);
+    com_->OnData = [this](TObject*, int) { OnData(); };
+    const QString device = QString::fromLocal8Bit(Serial::DevicePath("COM" + std::to_string(portNumber)));
+    try {
+        com_->Open();
+    } catch (const std::exception& e) {
+        status_ = kPortError;
+        Line(QStringLiteral("zbeacon-cli: %1 (%2)").arg(QString::fromLocal8Bit(e.what()), device));
+        return false;
+    }
+    if (!com_->IsOpen()) {
+        status_ = kPortError;
+        Line(QStringLiteral("zbeacon-cli: cannot open %1").arg(device));
+        return false;
+    }
+    // Whatever the line held before the operation starts is no part of it (the window's start empties
+    // the received text the same way).
+    try {
+        std::string stale;
+        com_->ReadText(stale);
+    } catch (const std::exception& e) {
+        status_ = kPortError;
+        Line(QStringLiteral("zbeacon-cli: ") + QString::fromLocal8Bit(e.what()));
+        return false;
+    }
+    countdown_ = std::make_unique<TSuperTimer>();
+    countdown_->SetCountDown(true);
+    countdown_->OnStop = [this](TObject*) {
+        try {
+            engine_.CountdownExpired();
+        } catch (const std::exception& e) {
+            Finish(kPortError, QString::fromLocal8Bit(e.what()));
+        }
+    };
+    const LinkMode mode = options_.command == Command::Read      ? LinkMode::Read
+                          : options_.command == Command::Program ? LinkMode::Program
+                                                                 : LinkMode::Verify;
+    engine_.Start(mode);
+    Rearm();
+    return true;
+}
+
+void Session::Finish(int status, const QString& message) {
+    if (finished_) return;
+    finished_ = true;
+    status_ = status;
+    silence_.stop();
+    EndProgressLine();
+    if (!message.isEmpty()) Line(QStringLiteral("zbeacon-cli: ") + message);
+    QCoreApplication::exit(status);
+}
+
+void Session::Drain() {
+    if (!com_ || !com_->IsOpen() || (status_ != kDone && status_ != kFailed)) return;
+    // Closing the port discards its output queue: the last answer must have left it first. The
+    // transmitter's queue is watched where the device reports it; a short pause covers the rest.
+    try {
+        for (int i = 0; i < 100; ++i) {
+            Serial::COMSTAT stat{};
+            com_->ReadStatus(stat);
+            if (stat.cbOutQue == 0) break;
+            PacedWait::Delay(0.02);
+        }
+    } catch (const std::exception&) {
+        return;  // the port is gone; nothing is left to wait for
+    }
+    PacedWait::Delay(0.1);
+}
+
+void Session::OnData() {
+    std::string text;
+    try {
+        com_->ReadText(text);
+    } catch (const std::exception& e) {
+        Finish(kPortError, QString::fromLocal8Bit(e.what()));
+        return;
+    }
+    if (finished_ || text.empty()) return;
+    const QByteArray bytes = QByteArray::fromStdString(text);
+    Log('<', bytes);
+    Rearm();
+    try {
+        engine_.DataArrived(bytes);
+    } catch (const std::exception& e) {
+        Finish(kPortError, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void Session::Rearm() {
+    if (options_.timeout > 0 && !finished_) silence_.start(static_cast<int>(options_.timeout * 1000));
+}
+
+void Session::RemoveCommandLines(const std::function<bool(const QByteArray&)>& drop) {
+    QList<QByteArray> kept;
+    for (const QByteArray& line : command_.split('\n')) {
+        const QByteArray bare = line.endsWith('\r') ? line.chopped(1) : line;
+        if (!drop(bare)) kept << bare;
+    }
+    command_ = kept.join("\r\n");
+}
+
+void Session::SetTellCaption(const QString& caption) {
+    caption_ = caption;
+    if (caption == QLatin1String("Sequence Verify Failed") ||
+        caption.endsWith(QLatin1String(" - GPS Slot Error")))
+        verifyFailed_ = true;
+    if (finished_ || caption.isEmpty()) return;
+    if (busy_) {
+        // The ticker grows by the character just handled; line breaks are shown but not sent.
+        if (caption.back().unicode() >= 32) ++uploaded_;
+        if (terminal_) {
+            QString shown = caption;
+            for (QChar& c : shown) {
+                if (c.unicode() < 32) c = QLatin1Char(' ');
+            }
+            ProgressLine(QStringLiteral("Sending ") + shown);
+        }
+        return;
+    }
+    if (caption.startsWith(QLatin1String("Set Slot ")) || caption.startsWith(QLatin1String("Clear Slot "))) {
+        if (terminal_) {
+            ProgressLine(caption);
+            return;
+        }
+    }
+    Line(caption);
+}
+
+bool Session::SlotTicked(int slot) const {
+    return slot >= 0 && slot < ticks_.size() && ticks_.at(slot) == '1';
+}
+
+void Session::SetSlotTicked(int slot, bool ticked) {
+    if (slot >= 0 && slot < ticks_.size()) ticks_[slot] = ticked ? '1' : '0';
+}
+
+void Session::WriteChar(char c) {
+    if (finished_) return;  // interrupted or over: nothing more goes to the beacon
+    com_->WriteChar(c);
+    Log('>', QByteArray(1, c));
+    Rearm();
+}
+
+void Session::Pause(double units) {
+    if (finished_) return;
+    PacedWait::Delay(units);
+}
+
+void Session::StartCountdown() {
+    countdown_->SetEnabled(true);
+}
+
+void Session::SetBusy(bool busy) {
+    busy_ = busy;
+    if (busy) {
+        uploaded_ = 0;
+    } else if (!finished_ || status_ == kDone) {  // also when the answer after the message ended it
+        EndProgressLine();
+        Line(QStringLiteral("Sent %1 characters").arg(uploaded_));
+    }
+}
+
+void Session::AnswerSent() {
+    if (checkQueued_) return;
+    checkQueued_ = true;
+    // Looked at once the rule that answered has returned, so that its last steps count.
+    QTimer::singleShot(0, &silence_, [this] {
+        checkQueued_ = false;
+        CheckDone();
+    });
+}
+
+// The operation is over where the window's would be: the dialogue is idle, or, with a beacon that is
+// not synchronized, it waits only for a slot listing that will not come.
+void Session::CheckDone() {
+    if (finished_) return;
+    const LinkMode mode = engine_.Mode();
+    const bool done =
+        mode == LinkMode::Idle || (!sync_ && (mode == LinkMode::VerifyGPS || mode == LinkMode::ProgramGPS));
+    if (!done) return;
+    Report();
+    if (status_ == kDone) Finish(verifyFailed_ ? kFailed : kDone);
+}
+
+void Session::Report() {
+    switch (options_.command) {
+        case Command::Read: {
+            QByteArray text = command_;
+            text.replace("\r\n", "\n");
+            std::fprintf(out_, "%s\n\n", text.constData());
+            const Commands::Decoded decoded = Commands::DecodeText(command_, sync_, sync_ ? 99 : 127);
+            for (const QString& row : decoded.rows)
+                std::fprintf(out_, "%s\n", row.toLatin1().constData());
+            if (sync_ && engine_.SlotMask().size() >= BeaconEngine::kSlotCount) {
+                std::fprintf(out_, "\nGPS slots: %s (%s)\n",
+                             SlotSeconds(engine_.SlotMask()).toLatin1().constData(),
+                             engine_.SlotMask().left(BeaconEngine::kSlotCount).constData());
+            }
+            std::fflush(out_);
+            if (!options_.output.isEmpty()) {
+                try {
+                    SaveCommandFile(QFile::encodeName(options_.output).toStdString(), command_.toStdString());
+                } catch (const std::exception& e) {
+                    status_ = kFailed;
+                    Finish(kFailed, QString::fromLocal8Bit(e.what()));
+                }
+            }
+            break;
+        }
+        case Command::Verify:
+            std::fprintf(out_, "%s\n", caption_.toLatin1().constData());
+            std::fflush(out_);
+            break;
+        case Command::Program:
+            std::fprintf(out_, "Beacon programmed\n");
+            if (sync_) {
+                std::fprintf(out_, "GPS slots: %s (%s)\n",
+                             SlotSeconds(engine_.SlotMask()).toLatin1().constData(),
+                             engine_.SlotMask().left(BeaconEngine::kSlotCount).constData());
+            }
+            std::fflush(out_);
+            break;
+        default:
+            break;
+    }
+}
+
+void Session::Log(char direction, const QByteArray& bytes) {
+    if (!transcript_.isOpen()) return;
+    const double seconds = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
+    transcript_.write(QByteArray::number(seconds, 'f', 6) + ' ' + direction + ' ' + Readable(bytes) + '\n');
+    transcript_.flush();
+}
+
+void Session::Line(const QString& text) {
+    EndProgressLine();
+    std::fprintf(err_, "%s\n", text.toLatin1().constData());
+    std::fflush(err_);
+}
+
+void Session::ProgressLine(const QString& text) {
+    std::fprintf(err_, "\r\033[K%s", text.toLatin1().constData());
+    std::fflush(err_);
+    progressShown_ = true;
+}
+
+void Session::EndProgressLine() {
+    if (!progressShown_) return;
+    progressShown_ = false;
+    std::fputc('\n', err_);
+    std::fflush(err_);
+}
+
+}  // namespace Cli

@@ -1,0 +1,167 @@
+// zbeacon-cli: reads, programs and verifies the beacon from a terminal, and checks command files.
+#include <signal.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <map>
+
+#include "command/CommandTable.h"
+#include "link/PortSettings.h"
+#include "platform/Application.h"
+#include "platform/IniFile.h"
+#include "platform/Serial.h"
+#include "platform/TextFile.h"
+#include "platform/Thread.h"
+#include "tools/cli/Options.h"
+#include "tools/cli/PortList.h"
+#include "tools/cli/Session.h"
+
+namespace {
+
+constexpr size_t kCommandCapacity = 1024 * 1024;
+constexpr int kPathPort = 1;  // the port number a device path given on the command line is opened as
+const char kDefaultSlots[] = "100000000000100000000000";
+
+int interruptWrite = -1;
+
+void OnInterrupt(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(interruptWrite, &byte, 1);
+}
+
+void Error(const QString& text) {
+    std::fprintf(stderr, "zbeacon-cli: %s\n", text.toLocal8Bit().constData());
+}
+
+int UsageError(const QString& text) {
+    Error(text);
+    std::fprintf(stderr, "Try 'zbeacon-cli --help'.\n");
+    return Cli::kUsage;
+}
+
+// The COM number of PORT ("3", "COM3") after the settings' port map is in place, or kPathPort for a
+// device path; 0 when PORT is neither.
+int PortNumber(const QString& port, const TIniFile& ini) {
+    if (port.startsWith(QLatin1Char('/'))) {
+        Serial::SetPortMap({{kPathPort, QFile::encodeName(port).toStdString()}});
+        return kPathPort;
+    }
+    QString number = port.trimmed();
+    if (number.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) number = number.mid(3);
+    bool ok = false;
+    const int n = number.toInt(&ok, 10);
+    if (!ok || n < 1) return 0;
+    Serial::SetPortMap(ReadPortMap(ini));
+    return n;
+}
+
+int ListPorts(const TIniFile& ini) {
+    const std::map<int, std::string> map = ReadPortMap(ini);
+    for (const Cli::PortInfo& port : Cli::SystemPorts().Ports()) {
+        QString com;
+        for (const auto& [n, path] : map) {
+            if (QFile::decodeName(QByteArray::fromStdString(path)) == port.path)
+                com = QStringLiteral("COM%1").arg(n);
+        }
+        std::printf("%s\t%s\t%s\n", port.path.toLocal8Bit().constData(), com.toLatin1().constData(),
+                    port.description.toLocal8Bit().constData());
+    }
+    return Cli::kDone;
+}
+
+int Decode(const QByteArray& text, bool sync) {
+    const int32_t limit = sync ? 99 : 127;
+    const Commands::Decoded decoded = Commands::DecodeText(text, sync, limit);
+    for (const QString& row : decoded.rows)
+        std::printf("%s\n", row.toLatin1().constData());
+    std::printf("%lld characters. Maximum = %d\n", static_cast<long long>(decoded.count), limit);
+    if (decoded.tooLong) std::printf("Beacon Message too long!\n");
+    if (decoded.incompatible) std::printf("Contains commands incompatible with Synchronized Beacon!\n");
+    return decoded.tooLong || decoded.incompatible ? Cli::kFailed : Cli::kDone;
+}
+
+int Run(QCoreApplication& app) {
+    Cli::Options options;
+    QString error;
+    if (!Cli::Parse(app.arguments().mid(1), options, error)) return UsageError(error);
+    if (options.help) {
+        std::printf("%s", Cli::HelpText(options.command).toLatin1().constData());
+        return Cli::kDone;
+    }
+    const QString settings =
+        options.settings.isEmpty()
+            ? QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("zbeacon.ini"))
+            : options.settings;
+    const TIniFile ini(QFile::encodeName(settings).toStdString());
+
+    if (options.command == Cli::Command::Ports) return ListPorts(ini);
+
+    QByteArray text;
+    if (!options.file.isEmpty()) {
+        try {
+            text = QByteArray::fromStdString(
+                LoadCommandFile(QFile::encodeName(options.file).toStdString(), kCommandCapacity));
+        } catch (const std::exception& e) {
+            return UsageError(QString::fromLocal8Bit(e.what()));
+        }
+    }
+    if (options.command == Cli::Command::Decode) return Decode(text, options.sync);
+
+    QVector<int> wanted;
+    if (options.wantedSlots) {
+        wanted = *options.wantedSlots;
+    } else {
+        const std::string mask = ini.ReadString("Beacon", "GPS", kDefaultSlots);
+        for (size_t i = 0; i < mask.size() && i < 24; ++i) {
+            if (mask[i] == '1') wanted.append(static_cast<int>(i));
+        }
+    }
+    const int port = PortNumber(options.port, ini);
+    if (port == 0)
+        return UsageError(
+            QStringLiteral("PORT must be a COM number or a device path, not '%1'").arg(options.port));
+
+    Cli::Session session(options, text, wanted, stdout, stderr);
+
+    // Ctrl+C: nothing more is sent, the port is closed, and the tool ends with 130.
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0) {
+        Error(QStringLiteral("cannot create a pipe"));
+        return Cli::kPortError;
+    }
+    interruptWrite = pipeEnds[1];
+    QSocketNotifier interrupt(pipeEnds[0], QSocketNotifier::Read);
+    QObject::connect(&interrupt, &QSocketNotifier::activated, [&] {
+        char byte;
+        [[maybe_unused]] const ssize_t got = ::read(pipeEnds[0], &byte, 1);
+        session.Finish(Cli::kInterrupted, QStringLiteral("interrupted"));
+    });
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+
+    if (session.Start(port)) {
+        app.exec();
+        session.Drain();
+    }
+    const int status = session.ExitStatus();
+    ::signal(SIGINT, SIG_DFL);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    // Once the loop ends, the port's watcher hands nothing more over.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { Application::SetTerminated(true); });
+    const int status = Run(app);  // the session, and with it the port, is gone when it returns
+    // A closed port's watcher ends on its own thread; let it finish before the process goes.
+    TThread::WaitForFreeThreads();
+    return status;
+}
