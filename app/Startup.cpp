@@ -55,14 +55,8 @@ void TForm1::FormCreate() {
         SlotMask = QByteArray::fromStdString(ini.ReadString("Beacon", "GPS", kDefaultSlots));
         DebugWindow->setChecked(ini.ReadBool("Window", "Debug", false));
 
-        // USB adapters and other devices are named per port under [Ports], e.g. COM3=/dev/ttyUSB0.
-        std::map<int, std::string> ports;
-        for (const auto& [key, value] : ini.ReadSectionValues("Ports")) {
-            const QString name = QString::fromStdString(key).trimmed().toUpper();
-            bool ok = false;
-            const int n = name.startsWith(QLatin1String("COM")) ? name.mid(3).toInt(&ok) : 0;
-            if (ok && n >= 1 && !value.empty() && !ports.count(n)) ports[n] = value;
-        }
+        // USB adapters and other devices are named per port under [Ports], e.g. COM5=/dev/ttyUSB0.
+        const std::map<int, std::string> ports = Serial::ParsePortEntries(ini.ReadSectionValues("Ports"));
         Serial::SetPortMap(ports);
     }
 
