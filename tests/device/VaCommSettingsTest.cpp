@@ -394,6 +394,34 @@ TEST_F(VaCommFake, NothingIsHandedOverWhileTheApplicationShutsDown) {
     EXPECT_EQ(events, 0);
 }
 
+// A hang-up closes the port at once on the GUI thread, with one OnDisconnect and no OnClose; the
+// component can then be opened again.
+TEST_F(VaCommFake, AHangUpClosesThePortAndReportsItOnce) {
+    int disconnects = 0, closes = 0;
+    bool onGuiThread = false;
+    com.OnDisconnect = [&](TObject*) {
+        ++disconnects;
+        onGuiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+    };
+    com.OnClose = [&](TObject*) { ++closes; };
+    fake.waitFailCode = 5;
+    fake.waitFailsAtOnce = true;
+    com.Open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !com.IsOpen(); }, 5000));
+    EXPECT_EQ(disconnects, 1);
+    EXPECT_TRUE(onGuiThread);
+    EXPECT_EQ(closes, 0);
+    EXPECT_FALSE(fake.isOpen);
+    EXPECT_TRUE(QTest::qWaitFor([] { return TThread::RunningFreeThreads() == 0; }, 5000));
+    const int calls = fake.waitCalls;
+    QTest::qWait(3 * TVaCommThread::kRetryPauseMs);
+    EXPECT_EQ(fake.waitCalls, calls);  // the watcher is gone: nothing waits on the closed device
+    fake.waitFailsAtOnce = false;
+    com.Open();
+    EXPECT_TRUE(com.IsOpen());
+    EXPECT_EQ(disconnects, 1);
+}
+
 TEST_F(VaCommFake, WaitsThatFailAtOnceAreRetriedAtAPacedRate) {
     fake.waitFailsAtOnce = true;
     com.Open();
