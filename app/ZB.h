@@ -30,6 +30,7 @@ class QInputMethodEvent;
 class QPainter;
 class QPushButton;
 class QStatusBar;
+class QTimer;
 class TDebug;
 class TVaComm;
 class TSuperTimer;
@@ -139,6 +140,9 @@ public:
     QAction* COM3 = nullptr;
     QAction* COM4 = nullptr;
     QAction* CustomPort = nullptr;
+    QAction* DevicePortsSeparator = nullptr;
+    QList<QAction*> DevicePorts;  // one per serial device present (hidden when unused); data: the path
+    QAction* NoDevicePorts = nullptr;
     QAction* SetCharacterLimit1 = nullptr;
     QAction* DebugWindow = nullptr;
 
@@ -220,6 +224,13 @@ public:
     void CustomPortClick(QObject* Sender);
     void ChooseNumberedPort(QAction* item, int port);
     void OpenStartupPort();
+    void DevicePortClick(QObject* Sender);
+    void RefreshDevicePorts();
+    int MapDevice(const QString& device);
+    void OpenChosenPort();
+    void ComDisconnect(TObject* Sender);
+    void ReconnectCheck();
+    bool ChosenDeviceMissing();
 
     // ---- Paced wait (link/) --------------------------------------------------------------------------
     void Delay(double units);
@@ -282,6 +293,11 @@ private:
     QWidget* client_ = nullptr;
     bool shown_ = false;
     QString tellCaption_;
+    int BeginPortChoice();
+    void StartReconnect();
+    int portChoice_ = 0;         // counts the port choices; a choice whose pause saw another gives way
+    QString tickedDevice_;       // the device whose list item carries the tick; empty for the fixed items
+    QTimer* reconnect_ = nullptr;  // looks once a second for a lost port's device
     QByteArray mirrored_;        // the received text the debug window was last given
     int mirroredRevision_ = -1;  // its memo's revision right after that
 };

@@ -22,13 +22,15 @@ constexpr qsizetype kKeptReceivedText = kMaxReceivedText / 2;
 }  // namespace
 
 // Each start handler turns the strip red first (its text colour stays), then needs a chosen port;
-// whether the port is actually open is not tested. A start takes over from any operation in progress.
+// whether the port is actually open is not tested, only that its device is there. A start takes over
+// from any operation in progress.
 void TForm1::StartOperation(const char* mode, const char* status) {
     SetTellColor(kRed);
     if (Com->PortNum() == 0) {
         SetTellCaption(QStringLiteral("Select Comm Port"));
         return;
     }
+    if (ChosenDeviceMissing()) return;
     SetTellCaption(QString::fromLatin1(kCheckJumper));
     SetStatusText(QString::fromLatin1(status));
     ReceivedText.clear();
