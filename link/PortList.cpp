@@ -1,9 +1,14 @@
 #include "link/PortList.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QStringList>
 #include <algorithm>
 #include <atomic>
+
+#include "platform/PortMap.h"
 
 namespace {
 std::atomic<IPortList*> current{nullptr};
@@ -20,6 +25,22 @@ QList<TSerialDevice> TSystemPortList::Devices() const {
         device.HasUsbIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
         device.VendorId = info.vendorIdentifier();
         device.ProductId = info.productIdentifier();
+        devices.append(device);
+    }
+    // Stable names whose device the enumeration does not show (a pseudo-terminal linked there, say) are
+    // listed under that name, with the device it leads to.
+    QStringList shown;
+    for (const TSerialDevice& device : devices)
+        shown << QFileInfo(device.Path).canonicalFilePath();
+    const QDir folder(QFile::decodeName(QByteArray::fromStdString(Serial::StableNameFolder())));
+    for (const QString& name : folder.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+        const QString link = folder.filePath(name);
+        const QString target = QFileInfo(link).canonicalFilePath();
+        if (target.isEmpty() || shown.contains(target)) continue;
+        shown << target;
+        TSerialDevice device;
+        device.Path = link;
+        device.Description = target;
         devices.append(device);
     }
     std::sort(devices.begin(), devices.end(),

@@ -25,7 +25,8 @@ public:
     virtual QList<TSerialDevice> Devices() const = 0;
 };
 
-// The devices that the system reports.
+// The devices that the system reports, and the stable names (PortMap.h) of devices it does not
+// report, such as a pseudo-terminal linked there.
 class TSystemPortList final : public IPortList {
 public:
     QList<TSerialDevice> Devices() const override;
