@@ -149,6 +149,10 @@ bool TForm1::PortChosen() const {
     return Com->PortNum() != 0;
 }
 
+bool TForm1::PortReady() {
+    return !ChosenDeviceMissing();
+}
+
 void TForm1::WriteChar(char c) {
     Com->WriteChar(c);
 }

@@ -55,7 +55,7 @@ void TForm1::FormCreate() {
         Engine->SetSlotMask(QByteArray::fromStdString(ini.ReadString("Beacon", "GPS", kDefaultSlots)));
         DebugWindow->setChecked(ini.ReadBool("Window", "Debug", false));
 
-        // USB adapters and other devices are named per port under [Ports], e.g. COM3=/dev/ttyUSB0.
+        // USB adapters and other devices are named per port under [Ports], e.g. COM5=/dev/ttyUSB0.
         Serial::SetPortMap(ReadPortMap(ini));
     }
 

@@ -117,6 +117,7 @@ void TForm1::BuildComponents() {
     SetBeaconLine(*Com);
     Com->SetPortNum(0);
     Com->OnData = [this](TObject* Sender, int Count) { Guard([&] { ComData(Sender, Count); }); };
+    Com->OnDisconnect = [this](TObject* Sender) { Guard([&] { ComDisconnect(Sender); }); };
 
     SendX = std::make_unique<TSuperTimer>();
     SendX->SetCountDown(true);
@@ -324,6 +325,7 @@ void TForm1::BuildMenus() {
     ConnectClick(COM3, &TForm1::COM3Click);
     ConnectClick(COM4, &TForm1::COM4Click);
     ConnectClick(CustomPort, &TForm1::CustomPortClick);
+    connect(CommPort1, &QMenu::aboutToShow, this, [this] { Guard([&] { RefreshDevicePorts(); }); });
     SetCharacterLimit1 = Options1->addAction(tr("Set Character Limit ..."));
     SetCharacterLimit1->setObjectName("SetCharacterLimit1");
     ConnectClick(SetCharacterLimit1, &TForm1::SetCharacterLimit1Click);

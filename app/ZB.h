@@ -31,6 +31,7 @@ class QInputMethodEvent;
 class QPainter;
 class QPushButton;
 class QStatusBar;
+class QTimer;
 class TDebug;
 class TVaComm;
 class TSuperTimer;
@@ -138,6 +139,9 @@ public:
     QAction* COM3 = nullptr;
     QAction* COM4 = nullptr;
     QAction* CustomPort = nullptr;
+    QAction* DevicePortsSeparator = nullptr;
+    QList<QAction*> DevicePorts;  // one per serial device present (hidden when unused); data: the path
+    QAction* NoDevicePorts = nullptr;
     QAction* SetCharacterLimit1 = nullptr;
     QAction* DebugWindow = nullptr;
 
@@ -214,6 +218,13 @@ public:
     void CustomPortClick(QObject* Sender);
     void ChooseNumberedPort(QAction* item, int port);
     void OpenStartupPort();
+    void DevicePortClick(QObject* Sender);
+    void RefreshDevicePorts();
+    int MapDevice(const QString& device);
+    void OpenChosenPort();
+    void ComDisconnect(TObject* Sender);
+    void ReconnectCheck();
+    bool ChosenDeviceMissing();
 
     // ---- Paced wait (link/) --------------------------------------------------------------------------
     void Delay(double units);
@@ -253,6 +264,7 @@ public:
     bool SynchronizedOption() const override;
     void TickSynchronizedOption() override;
     bool PortChosen() const override;
+    bool PortReady() override;
     void WriteChar(char c) override;
     void Pause(double units) override;
     void StartCountdown() override;
@@ -296,6 +308,11 @@ private:
     QWidget* client_ = nullptr;
     bool shown_ = false;
     QString tellCaption_;
+    int BeginPortChoice();
+    void StartReconnect();
+    int portChoice_ = 0;         // counts the port choices; a choice whose pause saw another gives way
+    QString tickedDevice_;       // the device whose list item carries the tick; empty for the fixed items
+    QTimer* reconnect_ = nullptr;  // looks once a second for a lost port's device
     QByteArray mirrored_;        // the received text the debug window was last given
     int mirroredRevision_ = -1;  // its memo's revision right after that
 };

@@ -1,5 +1,6 @@
 #include "device/VaComm.h"
 
+#include <cerrno>
 #include <stdexcept>
 #include <utility>
 
@@ -110,6 +111,7 @@ TVaCommThread::TVaCommThread(TSerialApi& Api, HANDLE PortHandle, TThreadPriority
 
 void TVaCommThread::Stop() {
     callback_ = nullptr;
+    lineLost_ = nullptr;
     Terminate();  // the thread may delete itself from here on
 }
 
@@ -124,10 +126,17 @@ void TVaCommThread::Execute() {
         eventMask_ = 0;
         const int64_t started = Clock::MonotonicNs();
         bool ok = api_.WaitCommEvent(port_, &eventMask_, &overlapped);
-        if (!ok && GetLastError() == Sys::ERROR_IO_PENDING) {
+        uint32_t failure = ok ? 0 : GetLastError();
+        if (!ok && failure == Sys::ERROR_IO_PENDING) {
             // Starting the wait cleared the wake event; a Stop before that point shows here.
             if (Terminated()) break;
             ok = wake_.WaitFor(Sync::INFINITE) == wrSignaled;
+            failure = 0;
+            // A started wait that ended without events may have failed: its record tells.
+            uint32_t transferred = 0;
+            if (ok && eventMask_ == 0 && !Terminated() &&
+                !api_.GetOverlappedResult(port_, &overlapped, &transferred, false))
+                failure = GetLastError();
         }
         if (Terminated()) continue;
         // While the application shuts down, completed waits are not handed over.
@@ -135,7 +144,9 @@ void TVaCommThread::Execute() {
             Synchronize([this] { DoEvent(); });
             wake_.ResetEvent();
         } else {
-            PauseBeforeRetry(started);
+            // The component closes the port in this hand-off, which ends the loop.
+            if (IsLineLoss(failure) && !Application::Terminated()) Synchronize([this] { DoLineLost(); });
+            if (!Terminated()) PauseBeforeRetry(started);
         }
     }
 }
@@ -158,6 +169,20 @@ void TVaCommThread::DoEvent() {
     } catch (...) {
         Application::HandleException(std::runtime_error("Unknown error in a serial port event"));
     }
+}
+
+void TVaCommThread::DoLineLost() {
+    if (!lineLost_) return;
+    std::function<void()> lineLost = lineLost_;
+    try {
+        lineLost();
+    } catch (const std::exception& error) {
+        Application::HandleException(error);
+    }
+}
+
+bool IsLineLoss(uint32_t Code) {
+    return Code == Sys::CodeFromErrno(EIO) || Code == Sys::CodeFromErrno(ENODEV);
 }
 
 // ---- TVaCustomComm ----
@@ -187,6 +212,7 @@ void TVaCustomComm::Open() {
         SetEventMask(GetEventMask());
         watcher_ = new TVaCommThread(Api(), handle_, priority_);
         watcher_->SetEventCallback([this](TObject* Sender, uint32_t Mask) { HandleCommEvent(Sender, Mask); });
+        watcher_->SetLineLostCallback([this] { HandleLineLoss(); });
         DoOpen();
     } catch (...) {
         StopWatcher();
@@ -208,6 +234,18 @@ void TVaCustomComm::Close() {
     DoClose();
 }
 
+void TVaCustomComm::HandleLineLoss() {
+    if (!IsOpen()) return;
+    StopWatcher();
+    try {
+        PurgeAll();
+    } catch (const EVaCommError&) {
+        // A line that is gone may refuse the purge; it is closed all the same.
+    }
+    CloseDevice();
+    if (OnDisconnect) OnDisconnect(this);
+}
+
 void TVaCustomComm::StopWatcher() {
     if (watcher_ == nullptr) return;
     TVaCommThread* watcher = std::exchange(watcher_, nullptr);
@@ -225,10 +263,14 @@ std::string TVaCustomComm::GetDeviceName() const {
 void TVaCustomComm::OpenDevice() {
     handle_ = Api().CreateFile(GetDeviceName());
     if (handle_ == INVALID_HANDLE_VALUE) {
+        const uint32_t code = GetLastError();
         api_ = nullptr;
-        if (GetLastError() == Sys::ERROR_FILE_NOT_FOUND)
-            throw EVaCommError("Invalid port number (COM" + std::to_string(portNum_) + ")");
-        throw EVaCommError("Can't open device COM" + std::to_string(portNum_));
+        // A second line names the device, the reason and the remedy.
+        const std::string hint = OpenFailureHint(GetDeviceName(), code);
+        const std::string second = hint.empty() ? std::string() : "\n" + hint;
+        if (code == Sys::ERROR_FILE_NOT_FOUND)
+            throw EVaCommError("Invalid port number (COM" + std::to_string(portNum_) + ")" + second);
+        throw EVaCommError("Can't open device COM" + std::to_string(portNum_) + second);
     }
 }
 

@@ -89,6 +89,8 @@ public:
 
     // Bound by Open right after creation (GUI thread).
     void SetEventCallback(TCommEventCallback Callback) { callback_ = std::move(Callback); }
+    // Called on the GUI thread when the line hangs up (the device is gone); bound by Open.
+    void SetLineLostCallback(std::function<void()> Callback) { lineLost_ = std::move(Callback); }
 
     // GUI thread: clears the callback, sets Terminated and wakes the thread. Does not wait for
     // it; after Stop the object must not be touched again.
@@ -104,6 +106,7 @@ protected:
 
 private:
     void DoEvent();
+    void DoLineLost();
     void PauseBeforeRetry(int64_t StartedNs);
 
     Serial::TSerialApi& api_;
@@ -111,7 +114,12 @@ private:
     TVaSimpleEvent wake_;
     uint32_t eventMask_ = 0;
     TCommEventCallback callback_;
+    std::function<void()> lineLost_;
 };
+
+// Whether a failed wait means that the line hung up: the adapter was pulled out, or the far end of a
+// pseudo-terminal closed.
+bool IsLineLoss(uint32_t Code);
 
 // All state and behaviour of the serial component; TVaComm publishes it.
 class TVaCustomComm : public TVaCoreComponent {
@@ -134,6 +142,9 @@ public:
 
     virtual void OpenDevice();
     virtual void HandleCommEvent(TObject* Sender, uint32_t Mask);
+    // The line hung up: the device is closed at once (which also drops its lock, so that the kernel
+    // can give the same name to the adapter when it comes back), and OnDisconnect fires.
+    void HandleLineLoss();
 
 protected:
     void CheckClosed();
@@ -200,6 +211,7 @@ protected:
     TVaCommErrorEvent OnError;
     TVaCommDataEvent OnData;
     TNotifyEvent OnRxFlag, OnEvent1, OnEvent2, OnTxEmpty, OnRx80Full;
+    TNotifyEvent OnDisconnect;
 
 private:
     void StopWatcher();
@@ -280,6 +292,7 @@ public:
     using TVaCustomComm::OnClose;
     using TVaCustomComm::OnCts;
     using TVaCustomComm::OnData;
+    using TVaCustomComm::OnDisconnect;
     using TVaCustomComm::OnDsr;
     using TVaCustomComm::OnError;
     using TVaCustomComm::OnEvent1;

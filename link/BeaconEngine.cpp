@@ -51,6 +51,7 @@ bool BeaconEngine::Start(LinkMode mode) {
         host_.SetTellCaption(QStringLiteral("Select Comm Port"));
         return false;
     }
+    if (!host_.PortReady()) return false;
     host_.SetTellCaption(QString::fromLatin1(kCheckJumper));
     host_.SetStatus(mode == LinkMode::Program ? QStringLiteral("Ready to program beacon")
                                               : QStringLiteral("Ready to read beacon"));

@@ -50,6 +50,8 @@ public:
 
     // The port: whether one is chosen, and one byte out (errors are raised as exceptions).
     virtual bool PortChosen() const = 0;
+    // Whether the chosen port's device is there to talk to; when not, the host tells the operator.
+    virtual bool PortReady() { return true; }
     virtual void WriteChar(char c) = 0;
 
     // The paced wait: `units` of 0.9936 s, while events (the port's data among them) go on being handled.

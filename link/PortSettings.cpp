@@ -1,19 +1,11 @@
 #include "link/PortSettings.h"
 
-#include <QString>
-
 #include "device/VaComm.h"
 #include "platform/IniFile.h"
+#include "platform/PortMap.h"
 
 std::map<int, std::string> ReadPortMap(const TIniFile& ini) {
-    std::map<int, std::string> ports;
-    for (const auto& [key, value] : ini.ReadSectionValues("Ports")) {
-        const QString name = QString::fromStdString(key).trimmed().toUpper();
-        bool ok = false;
-        const int n = name.startsWith(QLatin1String("COM")) ? name.mid(3).toInt(&ok) : 0;
-        if (ok && n >= 1 && !value.empty() && !ports.count(n)) ports[n] = value;
-    }
-    return ports;
+    return Serial::ParsePortEntries(ini.ReadSectionValues("Ports"));
 }
 
 void SetBeaconLine(TVaComm& com) {

@@ -6,8 +6,8 @@
 
 class TIniFile;
 
-// Keys are "COM" and a number of 1 or more (any case, blanks around allowed); the first entry of a
-// number counts, and an empty path is none.
+// Keys are "COM" and a number of 1 or more (any case, blanks ignored); the first entry of a number counts,
+// and an empty path is none.
 std::map<int, std::string> ReadPortMap(const TIniFile& ini);
 
 class TVaComm;

@@ -3,7 +3,7 @@
 // TTermiosSerial (SerialTermios.h) implements them on POSIX termios; tests put a fake in its
 // place with SetSerialApi.
 //
-// Devices are named "COM" + n. The port map names the device path of a port (COM3 ->
+// Devices are named "COM" + n. The port map (PortMap.h) names the device path of a port (COM3 ->
 // /dev/ttyUSB0); a port without an entry is /dev/ttyS(n-1). COM0 and negative numbers are
 // missing devices.
 
@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "platform/PortMap.h"
 #include "platform/SyncObjects.h"
 #include "platform/SysError.h"
 
@@ -144,15 +145,6 @@ public:
 // nullptr to restore the default. Swap only while no port is open.
 TSerialApi& SerialApi();
 void SetSerialApi(TSerialApi* Api);
-
-// The device paths of named ports, read once from the settings file's [Ports] section.
-void SetPortMap(std::map<int, std::string> Map);
-std::map<int, std::string> PortMap();
-
-// The device path of a device name: "COM" + n through the port map (or /dev/ttyS(n-1)); a name
-// that begins with '/' is a path already. Empty when the name stands for no device (COM0,
-// negative or malformed numbers).
-std::string DevicePath(const std::string& DeviceName);
 
 // The thread's last error, the platform's way (same as Sys::GetLastError).
 inline uint32_t GetLastError() {

@@ -498,6 +498,10 @@ HANDLE TTermiosSerial::CreateFile(const std::string& DeviceName) {
     if (!isatty(fd)) return fail(ENOTTY);
     ioctl(fd, TIOCEXCL);  // keeps other users out; root is not held by it, the flock below is
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+    // The kernel raises DTR and RTS when a terminal with a speed is opened; a keyer may take that as a
+    // key-down or a reset. Drop both at once, before anything else, so that the pulse lasts only as
+    // long as the open takes; the line settings then set them as configured.
+    SetModemLine(fd, TIOCM_DTR | TIOCM_RTS, false);
     termios settings{};
     if (tcgetattr(fd, &settings) != 0) return fail(errno);
     cfmakeraw(&settings);

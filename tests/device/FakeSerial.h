@@ -51,6 +51,7 @@ public:
     std::atomic<uint32_t> lineErrors{0};  // error bits that ClearCommError reports
     std::atomic<bool> ioPending{false};   // ReadFile/WriteFile start and never complete
     std::atomic<bool> waitFailsAtOnce{false};
+    std::atomic<uint32_t> waitFailCode{22};  // the code of those failures; 5 (EIO) is a hang-up
     std::atomic<int> waitCalls{0};
     std::atomic<int> cancelledIo{0};
 
@@ -109,7 +110,7 @@ public:
     }
     bool WaitCommEvent(Serial::HANDLE, uint32_t* Mask, Serial::OVERLAPPED* Overlapped) override {
         ++waitCalls;
-        if (waitFailsAtOnce) return Sys::SetLastError(5), false;
+        if (waitFailsAtOnce) return Sys::SetLastError(waitFailCode), false;
         if (!Call("WaitCommEvent", false)) return false;
         Overlapped->hEvent->Reset();
         Overlapped->Internal = Serial::STATUS_PENDING;

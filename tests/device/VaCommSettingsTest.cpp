@@ -189,10 +189,12 @@ TEST_F(VaCommFake, EveryFailingStepOfOpenClosesTheDeviceAndRaisesItsMessage) {
         EXPECT_FALSE(fake.isOpen) << operation << " left the device open";
         fake.Heal(operation);
     }
+    // The designed message is the first line; a second one says more (see the pseudo-terminal tests).
+    auto firstLine = [](const std::string& text) { return text.substr(0, text.find('\n')); };
     fake.FailWith("CreateFile", Sys::ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(OpenError(), "Invalid port number (COM3)");
+    EXPECT_EQ(firstLine(OpenError()), "Invalid port number (COM3)");
     fake.FailWith("CreateFile", 13);
-    EXPECT_EQ(OpenError(), "Can't open device COM3");
+    EXPECT_EQ(firstLine(OpenError()), "Can't open device COM3");
     EXPECT_FALSE(com.IsOpen());
 }
 
@@ -392,6 +394,34 @@ TEST_F(VaCommFake, NothingIsHandedOverWhileTheApplicationShutsDown) {
     ASSERT_TRUE(waitedAgain);
     EXPECT_EQ(TThread::QueuedHandOffs(), 0);
     EXPECT_EQ(events, 0);
+}
+
+// A hang-up closes the port at once on the GUI thread, with one OnDisconnect and no OnClose; the
+// component can then be opened again.
+TEST_F(VaCommFake, AHangUpClosesThePortAndReportsItOnce) {
+    int disconnects = 0, closes = 0;
+    bool onGuiThread = false;
+    com.OnDisconnect = [&](TObject*) {
+        ++disconnects;
+        onGuiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+    };
+    com.OnClose = [&](TObject*) { ++closes; };
+    fake.waitFailCode = 5;
+    fake.waitFailsAtOnce = true;
+    com.Open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !com.IsOpen(); }, 5000));
+    EXPECT_EQ(disconnects, 1);
+    EXPECT_TRUE(onGuiThread);
+    EXPECT_EQ(closes, 0);
+    EXPECT_FALSE(fake.isOpen);
+    EXPECT_TRUE(QTest::qWaitFor([] { return TThread::RunningFreeThreads() == 0; }, 5000));
+    const int calls = fake.waitCalls;
+    QTest::qWait(3 * TVaCommThread::kRetryPauseMs);
+    EXPECT_EQ(fake.waitCalls, calls);  // the watcher is gone: nothing waits on the closed device
+    fake.waitFailsAtOnce = false;
+    com.Open();
+    EXPECT_TRUE(com.IsOpen());
+    EXPECT_EQ(disconnects, 1);
 }
 
 TEST_F(VaCommFake, WaitsThatFailAtOnceAreRetriedAtAPacedRate) {

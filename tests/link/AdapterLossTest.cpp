@@ -2,6 +2,8 @@
 // once it is plugged in again and the port chosen anew, the next Read works.
 #include <gtest/gtest.h>
 
+#include <QActionGroup>
+#include <QMenu>
 #include <QApplication>
 #include <atomic>
 #include <memory>
@@ -9,6 +11,7 @@
 #include "platform/Clock.h"
 
 #include "support/BeaconRig.h"
+#include "support/FakePortList.h"
 
 namespace {
 
@@ -117,4 +120,43 @@ TEST(AdapterLoss, PulledDuringTheUpload) {
     ASSERT_TRUE(ReadAgain(rig));
     EXPECT_EQ(form.MemoText(), "PSDvvvSQSZ");  // the beacon kept its program
     EXPECT_EQ(dialogs.Errors.size(), 1);
+}
+
+// The adapter under its stable name, chosen from the list, is pulled: the port lets go of the device at
+// once and stays chosen, the status line says so, and a start says that the device is not connected.
+// Plugged in again under the same name, the port opens by itself, and a Read works with no menu action.
+TEST(AdapterLoss, ReplugUnderTheStableNameReopensByItself) {
+    FakePortList devices;
+    zbsim::BeaconOptions options;
+    options.linkPath = devices.StableName("usb-Zindle_Beacon_A10K3XYZ-if00-port0");
+    const QString link = QString::fromStdString(options.linkPath);
+    BeaconRig rig(options);
+    ASSERT_TRUE(rig.Start());
+    TForm1& form = *rig.form;
+    devices.List = {{QString::fromStdString(rig.sim.DevicePath()), "Beacon UART", "Zindle", "A10K3XYZ", false, 0, 0}};
+    emit form.CommPort1->aboutToShow();
+    form.DevicePorts[0]->trigger();
+    ASSERT_TRUE(form.Com->IsOpen());
+    EXPECT_EQ(form.Com->PortNum(), BeaconRig::kPort);  // the number the device already had
+    ASSERT_TRUE(ReadAgain(rig));
+
+    rig.sim.PullAdapter();
+    ASSERT_TRUE(rig.WaitFor([&] { return !form.Com->IsOpen(); }));
+    EXPECT_EQ(form.StatusText(), "COM9 disconnected: " + link);
+    EXPECT_EQ(form.Com->PortNum(), BeaconRig::kPort);
+    EXPECT_EQ(form.CommPortGroup->checkedAction(), form.DevicePorts[0]);
+    form.ReadBeacon->click();
+    EXPECT_EQ(form.TellCaption(), "COM9 not connected: " + link);
+    EXPECT_EQ(form.Engine->Mode(), LinkMode::Idle);
+    devices.List.clear();
+    emit form.CommPort1->aboutToShow();
+    EXPECT_EQ(form.CommPortGroup->checkedAction()->text(), link + " - not connected");
+    EXPECT_LT(IdleLoad(), 0.3);
+
+    std::string error;
+    ASSERT_TRUE(rig.sim.ReplugAdapter(&error)) << error;
+    ASSERT_TRUE(rig.WaitFor([&] { return form.Com->IsOpen(); }));
+    EXPECT_EQ(form.StatusText(), "COM9 reconnected: " + link);
+    ASSERT_TRUE(ReadAgain(rig));
+    EXPECT_TRUE(rig.harness.Dialogs.Errors.isEmpty()) << rig.harness.Dialogs.Errors.join("\n").toStdString();
 }

@@ -3,14 +3,18 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <unistd.h>
 
 #include "device/VaComm.h"
 #include "platform/Clock.h"
 #include "platform/IniFile.h"
 #include "platform/Serial.h"
 #include "support/FormHarness.h"
+#include "support/FakePortList.h"
 #include "support/PtyPair.h"
 
 namespace {
@@ -34,6 +38,15 @@ protected:
         return QTest::qWaitFor([&] { return form->Engine->ReceivedText() == "ping"; }, 5000);
     }
 
+    // The ticked item of the Comm submenu.
+    QAction* Ticked() const { return form->CommPortGroup->checkedAction(); }
+    // Opens the Comm submenu's list of devices as the menu does when it opens.
+    void OpenCommMenu() { emit form->CommPort1->aboutToShow(); }
+    std::string StoredPort(const std::string& key) {
+        return TIniFile(harness.PathOf("zbeacon.ini").toStdString()).ReadString("Ports", key, "(none)");
+    }
+
+    FakePortList devices;  // before the harness: the window lists these from its start on
     FormHarness harness;
     TForm1* form = nullptr;
     PtyPair ptys[5];
@@ -137,7 +150,8 @@ TEST_F(PortChoice, AMissingDeviceShowsItsErrorAndKeepsTheChoice) {
     Serial::SetPortMap({{3, harness.PathOf("gone").toStdString()}});
     harness.Dialogs.AllowUnscriptedErrors = true;
     form->COM3->trigger();
-    EXPECT_EQ(harness.Dialogs.Errors, QStringList{"Invalid port number (COM3)"});
+    EXPECT_EQ(harness.Dialogs.Errors,
+              QStringList{"Invalid port number (COM3)\n" + harness.PathOf("gone") + ": not connected. Plug the adapter in."});
     EXPECT_TRUE(form->COM3->isChecked());
     EXPECT_EQ(form->Com->PortNum(), 3);
     EXPECT_FALSE(form->Com->IsOpen());
@@ -149,4 +163,99 @@ TEST_F(PortChoice, AnAmpersandInTheEntryIsShownNotTakenAsAnAccessKey) {
     form->CustomPort->trigger();
     EXPECT_EQ(form->CustomPort->text(), "COM 5&&");
     EXPECT_EQ(form->CustomPort->iconText(), "COM 5&");
+}
+
+// A second choice that lands while another one pauses (here through a zero-length timer, as any event
+// of the pause could) decides alone: its tick, its port and its number agree, and no error box shows.
+TEST_F(PortChoice, AChoiceMadeDuringAnothersPauseReplacesIt) {
+    auto during = [](QAction* first, QAction* second) {
+        QTimer::singleShot(0, second, &QAction::trigger);
+        first->trigger();
+    };
+    during(form->COM1, form->Com0);
+    EXPECT_EQ(Ticked(), form->Com0);
+    EXPECT_FALSE(form->Com->IsOpen());
+    EXPECT_EQ(form->Com->PortNum(), 0);
+
+    during(form->COM1, form->COM2);
+    EXPECT_EQ(Ticked(), form->COM2);
+    EXPECT_EQ(form->Com->PortNum(), 2);
+    EXPECT_TRUE(Delivers(ptys[1]));
+
+    devices.List = {{QString::fromStdString(ptys[4].SlavePath()), "UART", "", "", false, 0, 0}};
+    OpenCommMenu();
+    during(form->COM3, form->DevicePorts[0]);
+    EXPECT_EQ(Ticked(), form->DevicePorts[0]);
+    EXPECT_EQ(form->Com->PortNum(), 7);  // the number the port map gives that device
+    EXPECT_TRUE(Delivers(ptys[4]));
+
+    during(form->COM4, form->COM4);  // the same item again: still one open port, no error
+    EXPECT_EQ(Ticked(), form->COM4);
+    EXPECT_TRUE(Delivers(ptys[3]));
+    ASSERT_TRUE(harness.Close());
+    EXPECT_EQ(TIniFile(harness.PathOf("zbeacon.ini").toStdString()).ReadInteger("Comm", "Port", -1), 4);
+}
+
+// Listed devices get a number that [Ports] keeps for them, under their stable name where they have one;
+// Custom takes a device path the same way; at the next start the device's item is ticked again.
+TEST_F(PortChoice, ListedDevicesAreNumberedUnderTheirStableNamesAndTickedAgainAtTheNextStart) {
+    PtyPair adapter, other;
+    const std::string stable = devices.StableName("usb-Zindle_Beacon_A10K3XYZ-if00-port0");
+    ASSERT_EQ(symlink(adapter.SlavePath().c_str(), stable.c_str()), 0);
+    TIniFile(harness.PathOf("zbeacon.ini").toStdString()).WriteString("Ports", "COM5", "/dev/elsewhere");
+    const QString adapterPath = QString::fromStdString(adapter.SlavePath());
+    const QString otherPath = QString::fromStdString(other.SlavePath());
+    devices.List = {{adapterPath, "Beacon UART", "Zindle & Co", "A10K3XYZ", true, 0x0403, 0x6001},
+                    {otherPath, "", "", "", true, 0x0403, 0x6001}};
+    OpenCommMenu();
+    ASSERT_GE(form->DevicePorts.size(), 2);
+    EXPECT_EQ(form->DevicePorts[0]->text(), adapterPath + " - Beacon UART (Zindle && Co, A10K3XYZ)");
+    EXPECT_EQ(form->DevicePorts[1]->text(), otherPath + " - USB device 0403:6001");
+    EXPECT_FALSE(form->NoDevicePorts->isVisible());
+
+    // 1 to 4 and 7 are in the port map, 5 in the file: the adapter gets 6, under its stable name.
+    form->DevicePorts[0]->trigger();
+    EXPECT_EQ(Ticked(), form->DevicePorts[0]);
+    EXPECT_EQ(form->Com->PortNum(), 6);
+    EXPECT_EQ(StoredPort("COM6"), stable);
+    EXPECT_EQ(StoredPort("COM5"), "/dev/elsewhere");
+    EXPECT_TRUE(Delivers(adapter));
+    form->DevicePorts[1]->trigger();
+    EXPECT_EQ(form->Com->PortNum(), 8);
+    EXPECT_EQ(StoredPort("COM8"), other.SlavePath());
+    EXPECT_TRUE(Delivers(other));
+
+    // A path typed into Custom: the adapter keeps its number, by whichever name it is given.
+    harness.Dialogs.InputAnswers.enqueue(adapterPath);
+    form->CustomPort->trigger();
+    EXPECT_EQ(Ticked(), form->CustomPort);
+    EXPECT_EQ(form->CustomPort->text(), "COM " + adapterPath);
+    EXPECT_EQ(form->Com->PortNum(), 6);
+    EXPECT_TRUE(Delivers(adapter));
+
+    form->DevicePorts[0]->trigger();
+    TForm1& again = harness.Restart();
+    EXPECT_EQ(again.Com->PortNum(), 6);
+    EXPECT_TRUE(again.Com->IsOpen());
+    ASSERT_NE(again.CommPortGroup->checkedAction(), nullptr);
+    EXPECT_EQ(again.CommPortGroup->checkedAction()->data().toString(), adapterPath);
+
+    // The chosen device keeps its ticked item while the list does not show it; with nothing chosen from
+    // the list, an empty list says so.
+    devices.List.clear();
+    form = &again;
+    OpenCommMenu();
+    EXPECT_EQ(Ticked()->text(), QString::fromStdString(stable));
+    form->Com0->trigger();
+    OpenCommMenu();
+    EXPECT_TRUE(form->NoDevicePorts->isVisible());
+    EXPECT_FALSE(form->DevicePorts[0]->isVisible());
+    // The system's own list runs (what it holds depends on the machine) and adds the stable names of
+    // devices it does not show itself, such as the pseudo-terminal linked above.
+    bool linked = false;
+    for (const TSerialDevice& device : TSystemPortList().Devices()) {
+        EXPECT_TRUE(device.Path.startsWith("/")) << device.Path.toStdString();
+        linked = linked || (device.Path == QString::fromStdString(stable) && device.Description == adapterPath);
+    }
+    EXPECT_TRUE(linked);
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -180,6 +181,36 @@ TEST(SimProgram, EnterSwitchesOnAndQOrTheEndOfInputQuits) {
     }
 }
 
+// The link names the device while the simulator runs and goes with it, so that a simulator started again
+// under the same name is reached through the same path, as a replugged adapter is through its stable name.
+TEST(SimProgram, TheLinkFollowsTheDeviceAcrossRestartsAndGoesAtTheEnd) {
+    char folder[] = "/tmp/zbsim-link-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string link = std::string(folder) + "/beacon";
+    for (int run = 0; run < 2; ++run) {
+        SimProcess sim({"--no-input", "--program", "AZ", "--link", link});
+        ASSERT_EQ(sim.ReadUntil("\nCOM9=(/[^\n]+)\n"), link) << sim.Text();
+        PtyPeer tool(link);
+        ASSERT_TRUE(tool.IsOpen());
+        ASSERT_EQ(::kill(sim.Pid(), SIGUSR1), 0);
+        ASSERT_TRUE(tool.Expect("AZ\r\n" + kQuestion));
+        tool.Close();
+        ASSERT_EQ(::kill(sim.Pid(), SIGTERM), 0);
+        EXPECT_EQ(sim.Finish(), 0) << sim.Text();
+        struct stat st {};
+        EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link outlived the simulator";
+    }
+    // A name taken by something that is not a link is refused, not replaced.
+    const int file = ::open(link.c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(file, 0);
+    ::close(file);
+    SimProcess refused({"--no-input", "--link", link});
+    EXPECT_EQ(refused.Finish(), 1) << refused.Text();
+    EXPECT_NE(refused.Text().find("is not a symbolic link"), std::string::npos) << refused.Text();
+    ::unlink(link.c_str());
+    ::rmdir(folder);
+}
+
 TEST(SimProgram, FaultyOptionsAreReportedWithStatusTwoAndHelpExplainsEverything) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--slots", "101"}, {"--port", "0"}, {"--bogus"}, {"--chunk"}}) {
@@ -191,7 +222,7 @@ TEST(SimProgram, FaultyOptionsAreReportedWithStatusTwoAndHelpExplainsEverything)
     EXPECT_EQ(help.Finish(), 0);
     for (const char* option :
          {"--sync", "--program", "--slots", "--char-delay-us", "--chunk", "--chunk-gap-ms", "--echo",
-          "--port", "--no-input", "SIGUSR1", "[Ports]", "q then Enter"}) {
+          "--port", "--link", "--no-input", "SIGUSR1", "[Ports]", "Custom ...", "q then Enter"}) {
         EXPECT_NE(help.Text().find(option), std::string::npos) << option;
     }
 }
@@ -201,7 +232,8 @@ TEST(SimCommandLine, ParsesEveryOptionInBothSpellings) {
     std::string error;
     ASSERT_TRUE(
         ParseCommandLine({"--sync", "--program", "ABZ", "--slots=111111111111000000000000", "--char-delay-us",
-                          "0", "--chunk=4", "--chunk-gap-ms", "30", "--echo", "--port=12", "--no-input"},
+                          "0", "--chunk=4", "--chunk-gap-ms", "30", "--echo", "--port=12", "--no-input",
+                          "--link", "/tmp/beacon"},
                          &cli, &error))
         << error;
     EXPECT_TRUE(cli.beacon.synchronized);
@@ -213,6 +245,7 @@ TEST(SimCommandLine, ParsesEveryOptionInBothSpellings) {
     EXPECT_TRUE(cli.beacon.echo);
     EXPECT_EQ(cli.port, 12);
     EXPECT_FALSE(cli.readInput);
+    EXPECT_EQ(cli.beacon.linkPath, "/tmp/beacon");
     EXPECT_EQ(PortsLine(cli.port, "/dev/pts/3"), "COM12=/dev/pts/3");
 
     CommandLine defaults;
@@ -236,6 +269,7 @@ TEST(SimCommandLine, RejectsBadValuesWithAReasonAndLeavesTheResultAlone) {
                                                {"--char-delay-us", "99999999999999999999"},
                                                {"--chunk-gap-ms"},
                                                {"--sync=1"},
+                                               {"--link="},
                                                {"--slots", "10"},
                                                {"--program", "A\tZ"},
                                                {"extra"}}) {

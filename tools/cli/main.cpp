@@ -10,6 +10,7 @@
 #include <map>
 
 #include "command/CommandTable.h"
+#include "link/PortList.h"
 #include "link/PortSettings.h"
 #include "platform/Application.h"
 #include "platform/IniFile.h"
@@ -17,7 +18,6 @@
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
 #include "tools/cli/Options.h"
-#include "tools/cli/PortList.h"
 #include "tools/cli/Session.h"
 
 namespace {
@@ -59,16 +59,19 @@ int PortNumber(const QString& port, const TIniFile& ini) {
     return n;
 }
 
+// The serial devices present, one a line as the window's Comm menu shows them, each with the port number
+// that the settings' port map gives it, if any.
 int ListPorts(const TIniFile& ini) {
     const std::map<int, std::string> map = ReadPortMap(ini);
-    for (const Cli::PortInfo& port : Cli::SystemPorts().Ports()) {
+    for (const TSerialDevice& device : PortList().Devices()) {
         QString com;
         for (const auto& [n, path] : map) {
-            if (QFile::decodeName(QByteArray::fromStdString(path)) == port.path)
+            if (Serial::SameDevice(path, QFile::encodeName(device.Path).toStdString())) {
                 com = QStringLiteral("COM%1").arg(n);
+                break;
+            }
         }
-        std::printf("%s\t%s\t%s\n", port.path.toLocal8Bit().constData(), com.toLatin1().constData(),
-                    port.description.toLocal8Bit().constData());
+        std::printf("%s\t%s\n", com.toLatin1().constData(), DeviceCaption(device).toLocal8Bit().constData());
     }
     return Cli::kDone;
 }

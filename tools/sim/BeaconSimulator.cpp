@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -48,6 +49,28 @@ bool SetFdFlags(int fd) {
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
+}
+
+// Points the symbolic link `link` at `target`, replacing an older link of that name in one step (a new
+// link beside it, then a rename), so that a watcher never sees the name missing or half made.
+bool PlaceLink(const std::string& link, const std::string& target, std::string* error) {
+    struct stat existing {};
+    if (::lstat(link.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
+        if (error) *error = link + " exists and is not a symbolic link";
+        return false;
+    }
+    const std::string temporary = link + ".new" + std::to_string(::getpid());
+    ::unlink(temporary.c_str());
+    if (::symlink(target.c_str(), temporary.c_str()) != 0) {
+        if (error) *error = ErrnoText(("cannot create the link " + link).c_str(), errno);
+        return false;
+    }
+    if (::rename(temporary.c_str(), link.c_str()) != 0) {
+        if (error) *error = ErrnoText(("cannot create the link " + link).c_str(), errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 BeaconOptions Checked(BeaconOptions options) {
@@ -288,6 +311,11 @@ bool BeaconSimulator::OpenPtyLocked(std::string* error) {
     cfsetospeed(&tio, B9600);
     tio.c_cflag |= CLOCAL | CREAD;
     if (tcsetattr(slaveKeep_, TCSANOW, &tio) != 0) return fail("cannot set the terminal to raw mode");
+    if (!options_.linkPath.empty() && !PlaceLink(options_.linkPath, name, error)) {
+        CloseFd(slaveKeep_);
+        CloseFd(master_);
+        return false;
+    }
     path_ = name;
     writeBlocked_ = false;
     return true;
@@ -296,6 +324,13 @@ bool BeaconSimulator::OpenPtyLocked(std::string* error) {
 void BeaconSimulator::ClosePtyLocked() {
     CloseFd(slaveKeep_);
     CloseFd(master_);
+    // The link goes with the device, as a stable name does when an adapter is pulled; a link that
+    // meanwhile points elsewhere (another simulator took the name) is left alone.
+    if (!options_.linkPath.empty() && !path_.empty()) {
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(options_.linkPath.c_str(), target, sizeof target - 1);
+        if (n >= 0 && std::string(target, static_cast<size_t>(n)) == path_) ::unlink(options_.linkPath.c_str());
+    }
     path_.clear();
     writeBlocked_ = false;
 }

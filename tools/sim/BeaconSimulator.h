@@ -31,6 +31,9 @@ struct BeaconOptions {
     size_t chunkSize = 0;    // write the output in pieces of this many bytes; 0 = character by character
     int chunkGapMs = 0;      // extra pause after each piece (only with a chunk size)
     bool echo = false;       // echo the bytes of a new message
+    // A symbolic link to the device under this name while an adapter is plugged in (empty: none), so
+    // that a restarted simulator or a replugged adapter comes back under the same name.
+    std::string linkPath;
 };
 
 // Limits of the pacing options, so that a typing slip cannot freeze the beacon for hours.
@@ -52,7 +55,8 @@ public:
 
     // Opens the pseudo-terminal and starts the worker. The beacon stays off until SwitchOn.
     bool Start(std::string* error);
-    // The slave device the tool opens, e.g. /dev/pts/4; empty while no adapter is plugged in.
+    // The slave device the tool opens, e.g. /dev/pts/4; empty while no adapter is plugged in. The
+    // link of BeaconOptions::linkPath, when given, points at it.
     std::string DevicePath() const;
     // Power cycle: the conversation starts again with the stored program.
     void SwitchOn();

@@ -95,6 +95,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
         } else if (name == "--chunk-gap-ms") {
             if (!value(&text) || !IntegerOption(name, text, 0, kMaxChunkGapMs, &number, &fault)) break;
             result.beacon.chunkGapMs = static_cast<int>(number);
+        } else if (name == "--link") {
+            if (!value(&text)) break;
+            if (text.empty()) {
+                fault = "--link needs a path";
+                break;
+            }
+            result.beacon.linkPath = text;
         } else if (name == "--port") {
             if (!value(&text) || !IntegerOption(name, text, 1, kMaxPortNumber, &number, &fault)) break;
             result.port = static_cast<int>(number);
@@ -119,8 +126,8 @@ Plays a Zindle Beacon on a pseudo-terminal, so that the setup tool can read, pro
 verify a beacon without hardware. On start it prints the device path and the line to put
 under [Ports] in zbeacon.ini, for example
     COM9=/dev/pts/4
-then waits. Choose that port in the tool, press Read, Program or Verify Beacon there, and
-"switch the beacon on" here.
+then waits. In the tool, paste the device path (or the --link name) into Options > Comm >
+Custom ..., press Read, Program or Verify Beacon there, and "switch the beacon on" here.
 
 Controls:
   Enter               switch the beacon on (a power cycle: the conversation starts again)
@@ -145,6 +152,9 @@ Options:
                        that prompts arrive split, e.g. "y/" and then "n<CR><LF>"
   --chunk-gap-ms N     extra pause after each piece, in milliseconds (default 0)
   --echo               echo the characters of a new message as they are stored
+  --link PATH          keep a symbolic link to the device under PATH while running (replaced
+                       if it is a link already, removed at the end), so that a restarted
+                       simulator comes back under the same name, as a replugged adapter does
   --port N             the COM number for the zbeacon.ini line (1 to 255, default 9)
   --no-input           do not read the standard input (for scripts that run the simulator in
                        the background): only SIGUSR1 switches on, only signals quit

@@ -142,16 +142,15 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const std::string path = sim.DevicePath();
+    const std::string device = sim.DevicePath();
+    const std::string path = cli.beacon.linkPath.empty() ? device : cli.beacon.linkPath;
     std::string banner = std::string("Beacon simulator: ") +
-                         (cli.beacon.synchronized ? "synchronized" : "normal") + " beacon on " + path + "\n";
-    banner += "Put this line under [Ports] in zbeacon.ini, then choose port " + std::to_string(cli.port) +
-              " in the tool's Comm menu:\n";
+                         (cli.beacon.synchronized ? "synchronized" : "normal") + " beacon on " + device +
+                         (cli.beacon.linkPath.empty() ? "" : " (linked as " + path + ")") + "\n";
+    banner += "Paste this path into the tool's Options > Comm > Custom ...:\n    " + path + "\n";
+    banner += "or put this line under [Ports] in zbeacon.ini and choose port " + std::to_string(cli.port) +
+              " there:\n";
     banner += PortsLine(cli.port, path) + "\n";
-    banner += cli.readInput ? "Press Enter to switch the beacon on (or send SIGUSR1 to process " +
-                                  std::to_string(getpid()) + "); type q and Enter or press Ctrl+C to quit.\n"
-                            : "Send SIGUSR1 to process " + std::to_string(getpid()) +
-                                  " to switch the beacon on, SIGTERM or SIGINT to quit.\n";
     out.Write(banner);
 
     LineReader reader;

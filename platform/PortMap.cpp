@@ -1,0 +1,229 @@
+#include "platform/PortMap.h"
+
+#include <dirent.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+
+#include "platform/SysError.h"
+
+namespace Serial {
+namespace {
+
+std::mutex mapMutex;
+std::map<int, std::string>& Ports() {
+    static std::map<int, std::string> ports;
+    return ports;
+}
+std::string& Folder() {
+    static std::string folder = "/dev/serial/by-id";
+    return folder;
+}
+
+// The file a path finally leads to; empty when it leads nowhere.
+std::string Resolved(const std::string& Path) {
+    char buffer[PATH_MAX];
+    if (Path.empty() || ::realpath(Path.c_str(), buffer) == nullptr) return {};
+    return buffer;
+}
+
+// The entries of a folder, sorted, without "." and "..".
+std::vector<std::string> FolderEntries(const std::string& Folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(Folder.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string GroupOf(const std::string& Path) {
+    struct stat st {};
+    if (::stat(Path.c_str(), &st) != 0) return "dialout";
+    const group* entry = ::getgrgid(st.st_gid);
+    return entry != nullptr ? entry->gr_name : std::to_string(st.st_gid);
+}
+
+std::string UserName() {
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry != nullptr ? entry->pw_name : "$USER";
+}
+
+}  // namespace
+
+void SetPortMap(std::map<int, std::string> Map) {
+    std::lock_guard lock(mapMutex);
+    Ports() = std::move(Map);
+}
+
+std::map<int, std::string> PortMap() {
+    std::lock_guard lock(mapMutex);
+    return Ports();
+}
+
+std::string DevicePath(const std::string& DeviceName) {
+    if (!DeviceName.empty() && DeviceName[0] == '/') return DeviceName;
+    if (DeviceName.size() < 4 || DeviceName.compare(0, 3, "COM") != 0) return {};
+    const char* digits = DeviceName.c_str() + 3;
+    if (*digits < '0' || *digits > '9') return {};
+    char* end = nullptr;
+    errno = 0;
+    long number = std::strtol(digits, &end, 10);
+    if (*end != '\0' || errno == ERANGE || number < 1 || number > 0x7FFFFFFF) return {};
+    {
+        std::lock_guard lock(mapMutex);
+        auto entry = Ports().find(static_cast<int>(number));
+        if (entry != Ports().end()) return entry->second;
+    }
+    return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+std::map<int, std::string> ParsePortEntries(const std::vector<std::pair<std::string, std::string>>& Entries) {
+    std::map<int, std::string> ports;
+    for (const auto& [key, value] : Entries) {
+        std::string name;
+        for (char c : key) {
+            if (!std::isspace(static_cast<unsigned char>(c)))
+                name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        if (name.size() < 4 || name.compare(0, 3, "COM") != 0 || value.empty()) continue;
+        const std::string digits = name.substr(3);
+        if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+            digits.size() > 9)
+            continue;
+        const int n = std::stoi(digits);
+        if (n >= 1 && !ports.count(n)) ports[n] = value;
+    }
+    return ports;
+}
+
+std::string PortKey(int Port) {
+    return "COM" + std::to_string(Port);
+}
+
+void SetStableNameFolder(std::string Folder_) {
+    std::lock_guard lock(mapMutex);
+    Folder() = std::move(Folder_);
+}
+
+std::string StableNameFolder() {
+    std::lock_guard lock(mapMutex);
+    return Folder();
+}
+
+std::string StableName(const std::string& Device) {
+    const std::string folder = StableNameFolder();
+    if (Device.size() > folder.size() && Device.compare(0, folder.size(), folder) == 0 &&
+        Device[folder.size()] == '/')
+        return Device;
+    const std::string target = Resolved(Device);
+    if (target.empty()) return {};
+    for (const std::string& name : FolderEntries(folder)) {
+        const std::string link = folder + "/" + name;
+        if (Resolved(link) == target) return link;
+    }
+    return {};
+}
+
+bool SameDevice(const std::string& A, const std::string& B) {
+    if (A == B) return true;
+    const std::string a = Resolved(A);
+    return !a.empty() && a == Resolved(B);
+}
+
+int PortForDevice(const std::map<int, std::string>& Map, const std::string& Device) {
+    for (const auto& [port, entry] : Map) {
+        if (SameDevice(entry, Device)) return port;
+    }
+    int port = kFirstDevicePort;
+    while (Map.count(port))
+        ++port;
+    return port;
+}
+
+std::string StoredDeviceName(const std::string& Device) {
+    const std::string stable = StableName(Device);
+    return stable.empty() ? Device : stable;
+}
+
+bool DeviceMissing(int Port) {
+    const std::string path = DevicePath(PortKey(Port));
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+bool IsMapped(int Port) {
+    std::lock_guard lock(mapMutex);
+    return Ports().count(Port) != 0;
+}
+
+std::vector<std::string> DeviceHolders(const std::string& Path, bool IncludeSelf) {
+    std::vector<std::string> holders;
+    const std::string target = Resolved(Path);
+    if (target.empty()) return holders;
+    const std::string self = std::to_string(::getpid());
+    for (const std::string& pid : FolderEntries("/proc")) {
+        if ((pid == self && !IncludeSelf) ||
+            !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const std::string fds = "/proc/" + pid + "/fd";
+        for (const std::string& fd : FolderEntries(fds)) {
+            char link[PATH_MAX];
+            const ssize_t n = ::readlink((fds + "/" + fd).c_str(), link, sizeof link - 1);
+            if (n <= 0 || std::string(link, static_cast<size_t>(n)) != target) continue;
+            std::string name;
+            std::ifstream comm("/proc/" + pid + "/comm");
+            std::getline(comm, name);
+            holders.push_back((name.empty() ? "unknown" : name) + " (process " + pid + ")");
+            break;
+        }
+    }
+    return holders;
+}
+
+std::string OpenFailureHint(const std::string& DeviceName, uint32_t Code) {
+    const std::string path = DevicePath(DeviceName);
+    if (path.empty()) return {};
+    const bool mapped = DeviceName.compare(0, 3, "COM") == 0 && IsMapped(std::atoi(DeviceName.c_str() + 3));
+    switch (Code) {
+        case Sys::ERROR_FILE_NOT_FOUND:
+            if (mapped) return path + ": not connected. Plug the adapter in.";
+            return path + ": no such device. Choose your adapter in Options > Comm.";
+        case EACCES:
+        case EPERM: {
+            const std::string group = GroupOf(path);
+            return path + ": permission denied. Only members of the group \"" + group +
+                   "\" may use it. Join it with \"sudo usermod -aG " + group + " " + UserName() +
+                   "\", then log out and in again: the membership holds from the next login.";
+        }
+        case EBUSY: {
+            std::string who;
+            for (const std::string& holder : DeviceHolders(path))
+                who += (who.empty() ? " (" : ", ") + holder;
+            if (!who.empty()) who += ")";
+            if (who.empty() && !DeviceHolders(path, true).empty()) return path + ": already open in this program.";
+            return path + ": in use by another program" + who + ". Close it, then choose the port again.";
+        }
+        case ENOTTY:
+            return path + ": not a serial device.";
+        default:
+            if (Code >= Sys::ERROR_OPERATION_ABORTED) return {};
+            return path + ": " + std::strerror(static_cast<int>(Code)) + ".";
+    }
+}
+
+}  // namespace Serial
