@@ -149,6 +149,7 @@ public:
     // Programs `memo` with zbeacon-cli (plus `extra` arguments), switching the beacon on once the tool
     // asks for it, and waits until the tool has ended and the beacon runs.
     bool ProgramWithCli(const QByteArray& memo, const QStringList& extra) {
+        form->Com->Close();  // the tool opens the device itself; the window must not read the beacon's text
         const QString file = dir.filePath(QStringLiteral("bench.txt"));
         QFile out(file);
         if (!out.open(QIODevice::WriteOnly) || out.write(memo) != memo.size()) return false;
