@@ -2,11 +2,10 @@
 #include <cmath>
 
 #include "app/ZB.h"
-#include "platform/Clock.h"
 #include "platform/EventLoopWait.h"
 
 namespace {
-// One unit is 0.0000115 day.
+// One unit is 0.0000115 day: 0.9936 s.
 constexpr double kUnitNs = 0.0000115 * 86400.0 * 1e9;
 }  // namespace
 
@@ -16,6 +15,6 @@ constexpr double kUnitNs = 0.0000115 * 86400.0 * 1e9;
 // full time even while the program is quitting, so that no pause between two characters sent to the
 // beacon is lost.
 void TForm1::Delay(double units) {
-    const int64_t target = Clock::MonotonicNs() + static_cast<int64_t>(std::llround(units * kUnitNs));
-    EventLoopWait::Until(target);
+    EventLoopWait::TClock& clock = EventLoopWait::CurrentClock();
+    clock.WaitUntil(clock.NowNs() + static_cast<int64_t>(std::llround(units * kUnitNs)));
 }
