@@ -71,6 +71,6 @@ bool QtDialogs::InputQuery(const QString& title, const QString& prompt, QString&
     return ok;
 }
 
-void QtDialogs::OpenDocument(const QString& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+bool QtDialogs::OpenDocument(const QString& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }

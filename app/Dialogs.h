@@ -32,8 +32,9 @@ public:
     virtual bool SaveFile(const TFileDialogRequest& request, QString& chosen) = 0;
     // One-line input dialog with OK and Cancel; `value` holds the initial text and receives the entry.
     virtual bool InputQuery(const QString& title, const QString& prompt, QString& value) = 0;
-    // Opens a local document in the desktop's viewer; the result is not reported.
-    virtual void OpenDocument(const QString& path) = 0;
+    // Opens a local document in the desktop's viewer; false when that failed (a missing document,
+    // no viewer). The program does not report the result to the operator.
+    virtual bool OpenDocument(const QString& path) = 0;
 };
 
 // The real dialogs, owned by `parent` for placement.
@@ -48,7 +49,7 @@ public:
     bool OpenFile(const TFileDialogRequest& request, QString& chosen) override;
     bool SaveFile(const TFileDialogRequest& request, QString& chosen) override;
     bool InputQuery(const QString& title, const QString& prompt, QString& value) override;
-    void OpenDocument(const QString& path) override;
+    bool OpenDocument(const QString& path) override;
 
 private:
     QWidget* parent_;

@@ -1,23 +1,25 @@
 // Command files: New, Open, Save, Save As, the save prompt and the window caption.
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
 
 #include "app/ZB.h"
+#include "platform/FileNames.h"
 #include "platform/TextFile.h"
 
 namespace {
 // The memo holds at most this much text; a beacon string is about a hundred characters.
 constexpr size_t kMemoCapacity = 1024 * 1024;
 
+// The file system's bytes of a path, exactly as they were read (names need not be UTF-8).
 std::string NativePath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
+    return FileNames::ToBytes(path);
 }
 }  // namespace
 
 void TForm1::ShowFileCaption() {
-    setWindowTitle(QStringLiteral("Zindle Beacon: ") + QFileInfo(CommandFileName).fileName());
+    setWindowTitle(QStringLiteral("Zindle Beacon: ") +
+                   FileNames::ForDisplay(QFileInfo(CommandFileName).fileName()));
 }
 
 void TForm1::WriteMemo(const QString& path) {

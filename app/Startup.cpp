@@ -3,12 +3,12 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include "app/Unit2.h"
 #include "app/ZB.h"
 #include "device/VaComm.h"
 #include "link/PortSettings.h"
+#include "platform/FileNames.h"
 #include "platform/IniFile.h"
 #include "platform/Serial.h"
 
@@ -47,8 +47,8 @@ void TForm1::FormCreate() {
         ReadBounds(ini, this, "");
         const std::string defaultFile =
             QFile::encodeName(QDir(programDir_).filePath("default.txt")).toStdString();
-        CommandFileName =
-            QFile::decodeName(QByteArray::fromStdString(ini.ReadString("Files", "SaveAs", defaultFile)));
+        // Kept as the file system's bytes: a name that is not UTF-8 is found again.
+        CommandFileName = FileNames::FromBytes(ini.ReadString("Files", "SaveAs", defaultFile));
         Com->SetPortNum(ini.ReadInteger("Comm", "Port", 0));
         MaxChar = ini.ReadInteger("Beacon", "MaxChar", 127);
         Synchronized->setChecked(ini.ReadBool("Beacon", "Synchronized", false));
@@ -62,8 +62,7 @@ void TForm1::FormCreate() {
     ApplySynchronizedMode();
 
     // A folder of that name is no command file: the memo keeps its text.
-    const QFileInfo remembered(CommandFileName);
-    if (!CommandFileName.isEmpty() && remembered.exists() && !remembered.isDir()) {
+    if (FileNames::ExistsAsNonFolder(CommandFileName)) {
         try {
             LoadMemo(CommandFileName);
         } catch (...) {
@@ -95,7 +94,7 @@ void TForm1::FormClose() {
                       : QRect(TDebug::kDesignedLeft, TDebug::kDesignedTop, TDebug::kDesignedWidth,
                               TDebug::kDesignedHeight),
                 "Debug.");
-    ini.WriteString("Files", "SaveAs", QFile::encodeName(CommandFileName).toStdString());
+    ini.WriteString("Files", "SaveAs", FileNames::ToBytes(CommandFileName));
     ini.WriteInteger("Comm", "Port", Com->PortNum());
     ini.WriteInteger("Beacon", "MaxChar", MaxChar);
     ini.WriteBool("Beacon", "Synchronized", Synchronized->isChecked());

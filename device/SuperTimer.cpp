@@ -1,5 +1,6 @@
 #include "device/SuperTimer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
@@ -23,11 +24,15 @@ void TTimerThread::Execute() {
         }
         // Sleep to the due time on the monotonic clock; the tick counter reads NextTick from the
         // start of that millisecond on. Every wake-up re-reads the schedule, which an enabling or
-        // a disabling may have changed.
+        // a disabling may have changed. The due time is NextTick, or later when the last tick's
+        // handler returned less than Interval - 50 ms before it: after each hand-off the worker
+        // sleeps that long before it watches the counter for the last 50 ms, so a handler that runs
+        // longer than 50 ms makes the next tick late by the excess.
         const int64_t nowNs = Clock::MonotonicNs();
         const int64_t nowMs = nowNs / 1000000;
         const uint32_t now = static_cast<uint32_t>(nowMs);
-        const int32_t early = static_cast<int32_t>(t->nextTick_ - now);
+        const int32_t early =
+            std::max(static_cast<int32_t>(t->nextTick_ - now), static_cast<int32_t>(t->resumeTick_ - now));
         if (early > 0) {
             const std::chrono::steady_clock::time_point due{
                 std::chrono::nanoseconds((nowMs + early) * 1000000)};
@@ -41,6 +46,8 @@ void TTimerThread::Execute() {
         lock.unlock();
         Synchronize([t, generation] { t->RunTick(generation); });
         lock.lock();
+        t->resumeTick_ = Clock::timeGetTime() +
+                         (t->interval_ > TSuperTimer::kWatchMs ? t->interval_ - TSuperTimer::kWatchMs : 0);
     }
 }
 
@@ -76,6 +83,8 @@ void TSuperTimer::SetEnabled(bool Value) {
             baseTime_ = time_;
             startTick_ = Clock::timeGetTime();
             nextTick_ = startTick_ + interval_;
+            // A hand-off that returned long ago no longer holds the schedule back.
+            resumeTick_ = startTick_;
         }
     }
     changed_.notify_all();

@@ -15,8 +15,8 @@
 class TSuperTimer;
 
 // The timing thread of a TSuperTimer: sleeps to each due time on the monotonic clock, takes the
-// tick and hands it to the GUI thread. While the timer is disabled it waits for the next
-// enabling.
+// tick and hands it to the GUI thread. A tick handler that runs longer than 50 ms makes the next
+// tick late by the excess. While the timer is disabled it waits for the next enabling.
 class TTimerThread final : public TThread {
 public:
     explicit TTimerThread(TSuperTimer* Timer) : timer_(Timer) {}
@@ -78,6 +78,10 @@ private:
     uint32_t nextTick_ = 0;
     int32_t baseTime_ = 0;
     uint32_t startTick_ = 0;
+    // The worker watches the tick counter for the last kWatchMs before a tick; before that it sleeps
+    // from the end of the previous hand-off, so no tick comes before resumeTick_.
+    static constexpr uint16_t kWatchMs = 50;
+    uint32_t resumeTick_ = 0;
     uint64_t generation_ = 0;  // advanced by every enabling and disabling
     std::unique_ptr<TTimerThread> worker_;
 };

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 
 #include "platform/Application.h"
@@ -120,6 +121,30 @@ void TVaCommThread::TerminatedSet() {
 }
 
 void TVaCommThread::Execute() {
+    try {
+        Watch();
+    } catch (const std::exception& error) {
+        ReportAndWaitForStop(error);
+    } catch (...) {
+        ReportAndWaitForStop(std::runtime_error("Unknown error in a serial port event"));
+    }
+}
+
+void TVaCommThread::ReportAndWaitForStop(const std::exception& Error) {
+    // The operator hears that no more events will come (unless the port was closed meanwhile).
+    const std::string message = Error.what();
+    Synchronize([this, &message] {
+        if (callback_) Application::HandleException(std::runtime_error(message));
+    });
+    // The component still holds this object and will Stop it: it must not delete itself before.
+    while (!Terminated()) {
+        wake_.ResetEvent();
+        if (Terminated()) break;  // a Stop before the reset
+        wake_.WaitFor(Sync::INFINITE);
+    }
+}
+
+void TVaCommThread::Watch() {
     OVERLAPPED overlapped{};
     overlapped.hEvent = wake_.Handle();
     while (!Terminated()) {
@@ -210,7 +235,12 @@ void TVaCustomComm::Open() {
         SetTimeouts();
         SetupBuffers();
         SetEventMask(GetEventMask());
-        watcher_ = new TVaCommThread(Api(), handle_, priority_);
+        try {
+            watcher_ = new TVaCommThread(Api(), handle_, priority_);
+        } catch (const std::system_error&) {
+            // The system gives no thread: without a watcher the port would never report data.
+            throw EVaCommError("Can't open device COM" + std::to_string(portNum_));
+        }
         watcher_->SetEventCallback([this](TObject* Sender, uint32_t Mask) { HandleCommEvent(Sender, Mask); });
         watcher_->SetLineLostCallback([this] { HandleLineLoss(); });
         DoOpen();

@@ -79,12 +79,12 @@ private:
 
 // The watcher of an open port: waits in the kernel for the monitored line events and hands each
 // event mask to the GUI thread, waiting until it has been handled there. It deletes itself when
-// it ends after Stop.
+// it ends after Stop, and only then.
 class TVaCommThread final : public TThread {
 public:
     using TCommEventCallback = std::function<void(TObject* Sender, uint32_t Mask)>;
 
-    // Starts at once at Priority.
+    // Starts at once at Priority. Throws std::system_error when the system gives no thread.
     TVaCommThread(Serial::TSerialApi& Api, Serial::HANDLE PortHandle, TThreadPriority Priority);
 
     // Bound by Open right after creation (GUI thread).
@@ -105,6 +105,10 @@ protected:
     void TerminatedSet() override;
 
 private:
+    void Watch();
+    // A body that ended by an exception: reports it and waits for Stop, so that the object does not
+    // delete itself while the component still holds it.
+    void ReportAndWaitForStop(const std::exception& Error);
     void DoEvent();
     void DoLineLost();
     void PauseBeforeRetry(int64_t StartedNs);

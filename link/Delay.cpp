@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "platform/Clock.h"
 #include "platform/EventLoopWait.h"
 
 namespace PacedWait {
@@ -13,11 +12,10 @@ namespace PacedWait {
 // the serial port's and the countdown's hand-offs) runs at once, and no processor time is spent between
 // events. A zero or negative argument returns at once without dispatching anything. The wait lasts its
 // full time even while the program is quitting, so that no pause between two characters sent to the
-// beacon is lost.
+// beacon is lost. The time is read from the installed clock, so that tests can pin the pace.
 void Delay(double units) {
-    const int64_t target =
-        Clock::MonotonicNs() + static_cast<int64_t>(std::llround(units * (kUnitSeconds * 1e9)));
-    EventLoopWait::Until(target);
+    EventLoopWait::TClock& clock = EventLoopWait::CurrentClock();
+    clock.WaitUntil(clock.NowNs() + static_cast<int64_t>(std::llround(units * (kUnitSeconds * 1e9))));
 }
 
 }  // namespace PacedWait

@@ -11,4 +11,29 @@ namespace EventLoopWait {
 // time even when the application starts quitting meanwhile; it then returns false. Call on the GUI thread.
 bool Until(int64_t deadlineNs);
 
+// The clock that paced waits read and wait on. The system's (the monotonic clock and Until) serves
+// unless another one is installed, for example a simulated clock that lets time pass at once.
+class TClock {
+public:
+    virtual ~TClock() = default;
+    virtual int64_t NowNs() = 0;
+    // Waits, dispatching events, until NowNs reaches `deadlineNs`; returns as Until does.
+    virtual bool WaitUntil(int64_t deadlineNs) = 0;
+};
+
+// The clock in use on the GUI thread.
+TClock& CurrentClock();
+
+// Installs a clock for its own lifetime and puts the previous one back at the end. GUI thread only.
+class TUseClock {
+public:
+    explicit TUseClock(TClock& clock);
+    ~TUseClock();
+    TUseClock(const TUseClock&) = delete;
+    TUseClock& operator=(const TUseClock&) = delete;
+
+private:
+    TClock* previous_;
+};
+
 }  // namespace EventLoopWait

@@ -271,8 +271,10 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
             return false;
     }
     const std::string updated = WithValue(text, sectionName, keyName, Encode(value));
-    if (updated == text) return true;  // already stored: leave the file alone
-    return TextFile::ReplaceFileAtomically(path, updated);
+    // Already stored: the file is left alone, but a write to a file this user may not write still
+    // fails, whether or not the value changed.
+    if (updated == text) return TextFile::MayWrite(path);
+    return TextFile::ReplaceFile(path, updated);
 }
 
 std::vector<std::pair<std::string, std::string>> GetPrivateProfileSection(const std::string& section,

@@ -23,7 +23,8 @@
 // blanks at its ends or enclosing quotes, is written inside double quotes.
 //
 // Every call reads or replaces the file at once; nothing is cached and nothing is held open. Each
-// write replaces the file atomically (TextFile::ReplaceFileAtomically).
+// write replaces the file (TextFile::ReplaceFile): atomically where it can, never when this user may
+// not write it.
 
 #include <cstddef>
 #include <cstdint>

@@ -87,6 +87,7 @@ struct TTermiosSerial::Device {
     uint32_t errors = 0;  // CE_ bits since the last ClearCommError
     bool txPending = false;
     bool haveCounters = false;
+    bool clearExclusive = true;  // the exclusive flag was set by us and is cleared at close
     serial_icounter_struct counters{};
     COMMTIMEOUTS timeouts{};
     DCB dcb{};
@@ -98,7 +99,7 @@ struct TTermiosSerial::Device {
     }
 
     void PokeAll();
-    bool Drain();
+    int Drain();
     void UpdateCounters();
     void CheckTxEmpty();
     int64_t Deadline(uint32_t Multiplier, uint32_t Constant, uint32_t Count) const;
@@ -192,16 +193,17 @@ void TTermiosSerial::Device::PokeAll() {
         op->Poke();
 }
 
-// Moves what the kernel holds into the input queue. False when the device failed (errno set).
-bool TTermiosSerial::Device::Drain() {
+// Moves what the kernel holds into the input queue. Returns 0, or the errno of the read that failed:
+// what runs after that read (the counters' ioctl) must not decide the error that is reported.
+int TTermiosSerial::Device::Drain() {
     char buffer[4096];
     bool arrived = false;
-    bool ok = true;
+    int failure = 0;
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) continue;
-            if (errno != EAGAIN) ok = false;
+            if (errno != EAGAIN) failure = errno;
             break;
         }
         if (n == 0) break;
@@ -221,7 +223,7 @@ bool TTermiosSerial::Device::Drain() {
         UpdateCounters();
         PokeAll();
     }
-    return ok;
+    return failure;
 }
 
 void TTermiosSerial::Device::UpdateCounters() {
@@ -289,8 +291,9 @@ protected:
         return Report(ready);
     }
     bool Progress(short Revents, int64_t NowNs) override {
-        if ((Revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !dev_->Drain())
-            return Failed(Sys::CodeFromErrno(errno));
+        if ((Revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            if (const int failure = dev_->Drain()) return Failed(Sys::CodeFromErrno(failure));
+        }
         if (Evaluate(NowNs)) return true;
         if ((Revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return Failed(Sys::CodeFromErrno(EIO));
         return false;
@@ -337,9 +340,12 @@ protected:
         return false;
     }
     bool Progress(short Revents, int64_t NowNs) override {
-        if ((Revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !dev_->Drain() && dev_->input.empty()) {
-            Finish(Sys::CodeFromErrno(errno), done_);
-            return true;
+        if ((Revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            const int failure = dev_->Drain();
+            if (failure != 0 && dev_->input.empty()) {
+                Finish(Sys::CodeFromErrno(failure), done_);
+                return true;
+            }
         }
         return Evaluate(NowNs);
     }
@@ -496,22 +502,33 @@ HANDLE TTermiosSerial::CreateFile(const std::string& DeviceName) {
         return INVALID_HANDLE_VALUE;
     };
     if (!isatty(fd)) return fail(ENOTTY);
-    ioctl(fd, TIOCEXCL);  // keeps other users out; root is not held by it, the flock below is
+    // The advisory lock first: it holds against root and against a second open in this program, and
+    // a device that someone else holds is left exactly as it was.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
     // The kernel raises DTR and RTS when a terminal with a speed is opened; a keyer may take that as a
     // key-down or a reset. Drop both at once, before anything else, so that the pulse lasts only as
     // long as the open takes; the line settings then set them as configured.
     SetModemLine(fd, TIOCM_DTR | TIOCM_RTS, false);
+    // The exclusive flag keeps other users out. It belongs to the terminal, not to our descriptor, so
+    // it is cleared again on every way out, unless someone else had set it before us.
+    int wasExclusive = 0;
+    if (ioctl(fd, TIOCGEXCL, &wasExclusive) != 0) wasExclusive = 0;
+    ioctl(fd, TIOCEXCL);
+    auto failExclusive = [&](int Error) {
+        if (wasExclusive == 0) ioctl(fd, TIOCNXCL);
+        return fail(Error);
+    };
     termios settings{};
-    if (tcgetattr(fd, &settings) != 0) return fail(errno);
+    if (tcgetattr(fd, &settings) != 0) return failExclusive(errno);
     cfmakeraw(&settings);
     settings.c_cflag |= CLOCAL | CREAD;
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &settings) != 0) return fail(errno);
+    if (tcsetattr(fd, TCSANOW, &settings) != 0) return failExclusive(errno);
 
     auto device = std::make_shared<Device>();
     device->fd = fd;
+    device->clearExclusive = wasExclusive == 0;
     DcbFromTermios(fd, settings, device->dcb);
     device->txEpoll = epoll_create1(EPOLL_CLOEXEC);
     if (device->txEpoll >= 0) {
@@ -660,7 +677,7 @@ bool TTermiosSerial::ClearCommError(HANDLE Handle, uint32_t* Errors, COMSTAT* St
     if (!dev) return Fail(ERROR_INVALID_HANDLE);
     std::lock_guard lock(dev->mutex);
     if (dev->closed) return Fail(ERROR_INVALID_HANDLE);
-    if (!dev->Drain()) return Sys::FailFromErrno();
+    if (const int failure = dev->Drain()) return Fail(Sys::CodeFromErrno(failure));
     dev->UpdateCounters();
     if (Errors != nullptr) *Errors = dev->errors;
     dev->errors = 0;
@@ -704,8 +721,8 @@ bool TTermiosSerial::ReadFile(HANDLE Handle, void* Buffer, uint32_t Count, uint3
     {
         std::lock_guard lock(dev->mutex);
         if (dev->closed) return Fail(ERROR_INVALID_HANDLE);
-        bool ok = dev->Drain();
-        if (!ok && dev->input.empty()) return Sys::FailFromErrno();
+        const int failure = dev->Drain();
+        if (failure != 0 && dev->input.empty()) return Fail(Sys::CodeFromErrno(failure));
         while (taken < Count && !dev->input.empty()) {
             out[taken++] = dev->input.front();
             dev->input.pop_front();
@@ -782,7 +799,7 @@ bool TTermiosSerial::CloseHandle(HANDLE Handle) {
     if (dev->txEpoll >= 0) ::close(dev->txEpoll);
     // The exclusive flag belongs to the terminal, not to our descriptor: clear it, or a device that
     // another process keeps open (a simulator, a terminal multiplexer) could not be opened again.
-    ioctl(dev->fd, TIOCNXCL);
+    if (dev->clearExclusive) ioctl(dev->fd, TIOCNXCL);
     ::close(dev->fd);
     dev->txEpoll = -1;
     dev->fd = -1;

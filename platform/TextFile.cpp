@@ -47,19 +47,19 @@ private:
 constexpr auto kLockPatience = std::chrono::seconds(1);
 constexpr auto kLockRetry = std::chrono::milliseconds(10);
 
-// Takes a shared advisory lock. Waits a little for a writer that holds the lock; a file system that
-// has no locks is read without one.
-bool LockShared(int fd) {
+// Takes an advisory lock (LOCK_SH or LOCK_EX). Waits a little for another holder; a file system that
+// has no locks is used without one.
+bool LockFile(int fd, int operation) {
     const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
     for (;;) {
-        if (::flock(fd, LOCK_SH | LOCK_NB) == 0) return true;
+        if (::flock(fd, operation | LOCK_NB) == 0) return true;
         if (errno == EINTR) continue;
-        if (errno != EWOULDBLOCK) return true;  // no locking here (ENOLCK, EOPNOTSUPP...): read anyway
+        if (errno != EWOULDBLOCK) return true;  // no locking here (ENOLCK, EOPNOTSUPP...): go on without
         if (std::chrono::steady_clock::now() >= deadline) {
             errno = EWOULDBLOCK;
             return false;
         }
-        // flock has no timeout of its own, so the wait for the writer is a short poll.
+        // flock has no timeout of its own, so the wait for the other holder is a short poll.
         std::this_thread::sleep_for(kLockRetry);
     }
 }
@@ -75,6 +75,29 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// Writes `bytes` over the open file from its start and cuts it to their length, under an exclusive
+// lock so that a cooperating reader never sees it half written. The file keeps its inode, and with
+// it its owner, mode and every hard link. Not atomic: a write that fails part-way leaves a mix.
+bool OverwriteInPlace(FdGuard& fd, const std::string& bytes) {
+    if (!LockFile(fd.get(), LOCK_EX)) return false;
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    off_t offset = 0;
+    while (left > 0) {
+        const ssize_t n = ::pwrite(fd.get(), data, left, offset);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    if (::ftruncate(fd.get(), offset) != 0) return false;
+    if (::fsync(fd.get()) != 0) return false;
+    return fd.Close();
 }
 
 // The folder part of a path including its trailing '/', or "" for a bare name.
@@ -163,7 +186,7 @@ ReadResult ReadRegularFile(const std::string& path, std::string& bytes, std::siz
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return ReadResult::Failed;
     }
-    if (sharedLock && !LockShared(fd.get())) return ReadResult::Failed;
+    if (sharedLock && !LockFile(fd.get(), LOCK_SH)) return ReadResult::Failed;
 
     const auto size = static_cast<uint64_t>(st.st_size);
     if (size > limit) return ReadResult::TooLarge;
@@ -190,7 +213,7 @@ ReadResult ReadRegularFile(const std::string& path, std::string& bytes, std::siz
     return ReadResult::Ok;
 }
 
-bool ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
+bool ReplaceFile(const std::string& path, const std::string& bytes) {
     std::string target;
     if (path.empty()) {
         errno = ENOENT;
@@ -204,12 +227,21 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
         return false;
     }
 
-    struct stat old {};
-    const bool haveOld = ::stat(target.c_str(), &old) == 0;
+    // Opening the old file for writing asks the system whether this user may write it (permission
+    // bits, ACLs, read-only mounts, immutable files). A file that may not be written is never
+    // replaced, even where the folder would allow a new file to be renamed over it.
+    FdGuard old(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    struct stat oldStat {};
+    const bool haveOld = old.get() >= 0;
     if (!haveOld && errno != ENOENT) return false;
-    if (haveOld && !S_ISREG(old.st_mode)) {
-        errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
-        return false;
+    if (haveOld) {
+        if (::fstat(old.get(), &oldStat) != 0) return false;
+        if (!S_ISREG(oldStat.st_mode)) {
+            errno = EINVAL;
+            return false;
+        }
+        // A new file would leave the other names of the old one holding the old bytes.
+        if (oldStat.st_nlink > 1) return OverwriteInPlace(old, bytes);
     }
 
     // The new file is a hidden sibling, so the rename stays within one file system. Its name is cut
@@ -220,25 +252,34 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
         temp = prefix + "." + name.substr(0, 200) + "." + RandomSuffix() + ".tmp";
         // Mode 0666 lets the umask decide the bits of a file created afresh.
         rawFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (rawFd < 0 && errno != EEXIST) return false;
+        if (rawFd < 0 && errno != EEXIST) {
+            // A writable file in a folder this user may not write: written where it stands.
+            if (haveOld && (errno == EACCES || errno == EPERM)) return OverwriteInPlace(old, bytes);
+            return false;
+        }
     }
     if (rawFd < 0) return false;
     FdGuard fd(rawFd);
 
-    const auto fail = [&temp] {
+    const auto discard = [&temp] {
         const int saved = errno;
         ::unlink(temp.c_str());
         errno = saved;
+    };
+    const auto fail = [&discard] {
+        discard();
         return false;
     };
 
     if (haveOld) {
-        // Keep the owner where the system allows it (root replacing a user's file), then the mode;
-        // the order matters because a change of owner clears the set-id bits.
-        if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
-            // Not permitted for an ordinary user replacing a file of another group: keep the defaults.
+        // The new file takes the old one's owner and group, then its mode; the order matters because
+        // a change of owner clears the set-id bits. Where the system refuses the owner (an ordinary
+        // user writing a file of another user or group), the old file is written where it stands.
+        if (::fchown(fd.get(), oldStat.st_uid, oldStat.st_gid) != 0) {
+            discard();
+            return OverwriteInPlace(old, bytes);
         }
-        if (::fchmod(fd.get(), old.st_mode & 07777) != 0) return fail();
+        if (::fchmod(fd.get(), oldStat.st_mode & 07777) != 0) return fail();
     }
     if (!WriteAll(fd.get(), bytes.data(), bytes.size())) return fail();
     if (::fsync(fd.get()) != 0) return fail();
@@ -246,6 +287,15 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
     if (::rename(temp.c_str(), target.c_str()) != 0) return fail();
     SyncFolder(prefix);
     return true;
+}
+
+bool MayWrite(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        ::close(fd);
+        return true;
+    }
+    return errno == ENOENT;
 }
 
 }  // namespace TextFile
@@ -287,5 +337,5 @@ std::string LoadCommandFile(const std::string& path, std::size_t capacity) {
 }
 
 void SaveCommandFile(const std::string& path, const std::string& bytes) {
-    if (!TextFile::ReplaceFileAtomically(path, bytes)) throw EFCreateError("Cannot create file " + path);
+    if (!TextFile::ReplaceFile(path, bytes)) throw EFCreateError("Cannot create file " + path);
 }

@@ -23,14 +23,25 @@ enum class ReadResult {
 // accepted, so a file that grows without end cannot exhaust the memory.
 ReadResult ReadRegularFile(const std::string& path, std::string& bytes, std::size_t limit, bool sharedLock);
 
-// Replaces the file at `path` by `bytes` so that the path always names either the old file whole or
-// the new one whole: the bytes go to a new file in the same folder, are flushed to the disk (fsync)
-// and then renamed over the old name. The new file keeps the old one's permission bits (and its owner
-// where allowed); a file created afresh gets 0666 masked by the umask. When `path` is a symbolic
-// link, the file it points to is replaced and the link stays. Anything that is not a regular file is
-// never replaced. Returns false on failure with errno set; the old file is then untouched and no
+// Replaces the content of the file at `path` by `bytes`, as a write in place would, but so that the
+// path names either the old file whole or the new one whole wherever that can be had: the bytes go to
+// a new file in the same folder, are flushed to the disk (fsync) and then renamed over the old name.
+// The new file takes the old one's owner, group and permission bits; a file created afresh gets 0666
+// masked by the umask. When `path` is a symbolic link, the file it points to is replaced and the link
+// stays.
+//
+// A file that this user may not write is never replaced, whatever the folder allows. Where the
+// replacement could not keep what a write in place keeps (a file with other hard links, a file whose
+// owner or group this user cannot give away) or where no new file can be made beside it (a folder the
+// user may not write), the file is written where it stands instead, under an exclusive advisory lock.
+// Anything that is not a regular file is never replaced. Returns false on failure with errno set;
+// the old file is then untouched (except after a write in place that failed part-way) and no
 // temporary file is left behind.
-bool ReplaceFileAtomically(const std::string& path, const std::string& bytes);
+bool ReplaceFile(const std::string& path, const std::string& bytes);
+
+// True when the file at `path` may be written by this user, or does not exist yet; errno tells why
+// not otherwise. Nothing is changed.
+bool MayWrite(const std::string& path);
 
 }  // namespace TextFile
 
@@ -44,7 +55,6 @@ std::string NormalizeLineBreaks(const std::string& bytes);
 // normalized text holds more than `capacity` bytes.
 std::string LoadCommandFile(const std::string& path, std::size_t capacity);
 
-// Writes `bytes` unchanged to the command file at `path`, replacing it atomically (see
-// TextFile::ReplaceFileAtomically). Throws EFCreateError "Cannot create file <path>" on failure, with
-// the old file left exactly as it was.
+// Writes `bytes` unchanged to the command file at `path` (see TextFile::ReplaceFile). Throws
+// EFCreateError "Cannot create file <path>" on failure, with the old file left as it was.
 void SaveCommandFile(const std::string& path, const std::string& bytes);

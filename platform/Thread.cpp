@@ -141,8 +141,15 @@ void TThread::Start() {
     if (started_.exchange(true)) return;
     JoinEnded();
     std::lock_guard lock(Free().mutex);  // Run takes it before it moves thread_ away
+    try {
+        thread_ = std::thread(&TThread::Run, this);
+    } catch (...) {
+        // No thread (the system refused one): nothing runs, nothing is counted, and the caller hears
+        // of it. A later Start may try again.
+        started_.store(false);
+        throw;
+    }
     if (freeOnTerminate_) ++Free().running;
-    thread_ = std::thread(&TThread::Run, this);
 }
 
 void TThread::Run(TThread* Self) {

@@ -34,7 +34,8 @@ public:
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
 
-    // Starts the thread running Execute. Only the first call has an effect.
+    // Starts the thread running Execute. Only the first call that succeeds has an effect. Throws
+    // std::system_error when the system cannot create the thread.
     void Start();
     bool Started() const { return started_.load(std::memory_order_acquire); }
     bool Finished() const { return finished_.load(std::memory_order_acquire); }

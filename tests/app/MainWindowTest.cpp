@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
-#include <stdexcept>
 
 #include "support/FormHarness.h"
 
@@ -141,16 +140,21 @@ TEST_F(MainWindow, GpsMenuHasTwentyFourSlotItemsThatToggle) {
     EXPECT_EQ(form->Engine->SlotMask(), mask);  // clicking never changes the beacon's table
 }
 
+// A menu command whose first step fails: the error box shows the error's text, the steps after it do
+// not run (Save leaves the change flag set), and the window goes on to take the next command.
 TEST_F(MainWindow, AnErrorEndsTheHandlerAndShowsItsText) {
     harness.Dialogs.AllowUnscriptedErrors = true;
-    bool after = false;
-    form->Guard([&] {
-        throw std::runtime_error("Cannot open file /x/y.txt");
-        after = true;
-    });
-    EXPECT_FALSE(after);
-    EXPECT_EQ(harness.Dialogs.Errors, QStringList{"Cannot open file /x/y.txt"});
+    form->CommandFileName = harness.Dir();  // a folder: the file cannot be created
+    form->Modified = true;
+    form->Save1->trigger();
+    EXPECT_EQ(harness.Dialogs.Errors, QStringList{"Cannot create file " + harness.Dir()});
+    EXPECT_TRUE(form->Modified);
     EXPECT_TRUE(form->isVisible());
+
+    form->CommandFileName = harness.PathOf("saved.txt");
+    form->Save1->trigger();
+    EXPECT_EQ(harness.Dialogs.Errors.size(), 1);
+    EXPECT_FALSE(form->Modified);
 }
 
 TEST_F(MainWindow, ExitClosesTheWindowLikeItsCloseBox) {

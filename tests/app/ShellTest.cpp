@@ -3,6 +3,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 #include "device/VaComm.h"
@@ -41,17 +43,27 @@ TEST_F(Shell, AboutShowsTheProgramNameAndVersion) {
 }
 
 TEST_F(Shell, HelpOpensThePageNextToTheProgramFromEitherWindow) {
+    const QString page = harness.PathOf("zbeacon.html");
+    ASSERT_FALSE(QFileInfo::exists(page));
     form->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form));
     QTest::keyClick(form->ZBCommand, Qt::Key_F1);
-    ASSERT_EQ(harness.Dialogs.Documents, QStringList{harness.PathOf("zbeacon.html")});
-    EXPECT_EQ(harness.Dialogs.Count("Error"), 0);  // a missing page reports nothing
+    ASSERT_EQ(harness.Dialogs.Documents, QStringList{page});
+    // The viewer reported that the page is missing; the program shows nothing at all.
+    EXPECT_EQ(harness.Dialogs.MissingDocuments, QStringList{page});
+    ASSERT_EQ(harness.Dialogs.Log.size(), 1);
+    EXPECT_EQ(harness.Dialogs.Log[0].Kind, "Document");
+    EXPECT_EQ(form->TellCaption(), "");
 
+    QFile file(page);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
     form->DebugWindow->trigger();
     harness.Debug().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&harness.Debug()));
     QTest::keyClick(harness.Debug().Memo, Qt::Key_F1);
-    EXPECT_EQ(harness.Dialogs.Documents.size(), 2);
+    EXPECT_EQ(harness.Dialogs.Documents, (QStringList{page, page}));
+    EXPECT_EQ(harness.Dialogs.MissingDocuments.size(), 1);
 }
 
 TEST_F(Shell, DebugWindowFollowsItsTickNotItsCloseBox) {

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,7 @@ public:
     std::atomic<uint32_t> lineErrors{0};  // error bits that ClearCommError reports
     std::atomic<bool> ioPending{false};   // ReadFile/WriteFile start and never complete
     std::atomic<bool> waitFailsAtOnce{false};
+    std::atomic<bool> waitThrows{false};  // the watcher's wait raises an exception
     std::atomic<uint32_t> waitFailCode{22};  // the code of those failures; 5 (EIO) is a hang-up
     std::atomic<int> waitCalls{0};
     std::atomic<int> cancelledIo{0};
@@ -110,6 +112,7 @@ public:
     }
     bool WaitCommEvent(Serial::HANDLE, uint32_t* Mask, Serial::OVERLAPPED* Overlapped) override {
         ++waitCalls;
+        if (waitThrows) throw std::runtime_error("the wait broke");
         if (waitFailsAtOnce) return Sys::SetLastError(waitFailCode), false;
         if (!Call("WaitCommEvent", false)) return false;
         Overlapped->hEvent->Reset();

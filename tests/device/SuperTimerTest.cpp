@@ -86,6 +86,23 @@ TEST(SuperTimer, CountingUpTicksOnWithGrowingTicks) {
     EXPECT_EQ(stops, 0);  // StopTicks -1: counting up never stops by itself
 }
 
+// After each tick's hand-off the worker sleeps Interval - 50 ms before it watches for the next tick,
+// so a handler that runs longer than 50 ms makes the next tick late by the excess.
+TEST(SuperTimer, AHandlerLongerThanFiftyMillisecondsDelaysTheNextTickByTheExcess) {
+    TSuperTimer timer;
+    timer.SetInterval(200);
+    std::vector<int64_t> starts;
+    timer.OnTimer = [&](TObject*) {
+        starts.push_back(NowMs());
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));  // the handler's own work
+    };
+    timer.SetEnabled(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return starts.size() >= 3; }, 10000));
+    timer.SetEnabled(false);
+    for (size_t i = 1; i < 3; ++i)
+        EXPECT_GE(starts[i] - starts[i - 1], 200 + 120 - 50) << "tick " << i;
+}
+
 TEST(SuperTimer, CountingUpStopsAtStopTicks) {
     TSuperTimer timer;
     timer.SetInterval(30);

@@ -9,9 +9,12 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
 #include "device/FakeSerial.h"
 #include "device/VaComm.h"
 #include "platform/Application.h"
+#include "support/OrdinaryUser.h"
 
 using namespace Serial;
 
@@ -196,6 +199,45 @@ TEST_F(VaCommFake, EveryFailingStepOfOpenClosesTheDeviceAndRaisesItsMessage) {
     fake.FailWith("CreateFile", 13);
     EXPECT_EQ(firstLine(OpenError()), "Can't open device COM3");
     EXPECT_FALSE(com.IsOpen());
+}
+
+// The system refuses the watcher thread (here: no process left for the user): the open fails with an
+// error and closes the device, and no thread is counted that the program would wait for at exit.
+TEST_F(VaCommFake, AWatcherThatCannotBeCreatedFailsTheOpen) {
+    OrdinaryUser user;
+    if (!user.Unavailable().empty()) GTEST_SKIP() << user.Unavailable();
+    const int running = TThread::RunningFreeThreads();
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NPROC, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_NPROC, &none), 0);
+    std::string error;
+    const bool ran = user.Run([&] { error = OpenError(); });
+    ::setrlimit(RLIMIT_NPROC, &saved);
+    if (!ran) GTEST_SKIP() << user.Unavailable();
+    EXPECT_EQ(error, "Can't open device COM3");
+    EXPECT_FALSE(com.IsOpen());
+    EXPECT_FALSE(fake.isOpen);
+    EXPECT_EQ(TThread::RunningFreeThreads(), running);
+    // Once threads can be had again, the port opens.
+    com.Open();
+    EXPECT_TRUE(com.IsOpen());
+}
+
+// A watcher whose body ends by an exception reports it and stays until the port is closed, so the
+// component never reaches a thread that has deleted itself.
+TEST_F(VaCommFake, AWatcherEndedByAnExceptionIsReportedAndClosedSafely) {
+    std::vector<std::string> errors;
+    Application::SetExceptionHandler([&](const std::exception& e) { errors.push_back(e.what()); });
+    fake.waitThrows = true;
+    com.Open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !errors.empty(); }, 5000));
+    EXPECT_EQ(errors, std::vector<std::string>{"the wait broke"});
+    EXPECT_FALSE(QTest::qWaitFor([] { return TThread::RunningFreeThreads() == 0; }, 200));
+    com.Close();
+    EXPECT_FALSE(fake.isOpen);
+    EXPECT_TRUE(QTest::qWaitFor([] { return TThread::RunningFreeThreads() == 0; }, 5000));
 }
 
 TEST_F(VaCommFake, FailingOnOpenHandlerClosesTheDeviceAndStopsTheWatcher) {

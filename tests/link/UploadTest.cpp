@@ -96,8 +96,10 @@ TEST(BeaconUpload, PausesAfterAHandlerThatRanInsideOneKeepTheirLength) {
     const auto bytes = rig.ReceivedBytesWithTimes();
     ASSERT_EQ(bytes.size(), 12u);
     EXPECT_GE(bytes[7].second - bytes[6].second, 0.99);  // "Z" to "n": the answer's own pause
-    for (size_t i = 9; i < 12; ++i)
-        EXPECT_GE(bytes[i].second - bytes[i - 1].second, 0.09936 - 0.02) << "before character " << i;
+    // The three pauses after the nested handler are not cut short. The simulator stamps a byte when it
+    // reads it, which a loaded machine can delay, so the span of all three is checked with room to spare
+    // (a pace that tried to catch up would send them back to back); the pace itself is pinned on a clock.
+    EXPECT_GE(bytes[11].second - bytes[8].second, 0.2);
 }
 
 // The port closes halfway through the upload: the next write fails, the upload ends there, the cursor

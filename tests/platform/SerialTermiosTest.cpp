@@ -1,7 +1,11 @@
 // The termios serial layer on pseudo-terminals: device names, error texts, line events and
 // closing a device that another thread waits on.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -34,6 +38,34 @@ TEST(SerialNames, ErrorTexts) {
     EXPECT_EQ(Sys::FormatMessage(Sys::ERROR_FILE_NOT_FOUND), "No such file or directory");
     EXPECT_EQ(Sys::FormatMessage(5), "Input/output error");
     EXPECT_EQ(Sys::CodeFromErrno(ENXIO), static_cast<uint32_t>(ENODEV));
+}
+
+// The exclusive flag belongs to the terminal: an open that fails leaves it as it found it, and a
+// flag that another program set is never cleared by us.
+TEST(SerialOpen, FailedOpensLeaveTheTerminalsExclusiveFlagAlone) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const int other = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    const auto exclusive = [&] {
+        int flag = -1;
+        EXPECT_EQ(ioctl(other, TIOCGEXCL, &flag), 0);
+        return flag;
+    };
+    TTermiosSerial api;
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);  // another program holds the device
+    EXPECT_EQ(api.CreateFile(pty.SlavePath()), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<uint32_t>(EBUSY));
+    EXPECT_EQ(exclusive(), 0);
+
+    ASSERT_EQ(flock(other, LOCK_UN), 0);
+    ASSERT_EQ(ioctl(other, TIOCEXCL), 0);  // the other program keeps ordinary users out itself
+    const HANDLE handle = api.CreateFile(pty.SlavePath());
+    if (handle != INVALID_HANDLE_VALUE) {  // root may open it all the same
+        EXPECT_TRUE(api.CloseHandle(handle));
+    }
+    EXPECT_EQ(exclusive(), 1);
+    ::close(other);
 }
 
 class SerialTermios : public ::testing::Test {

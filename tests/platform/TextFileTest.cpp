@@ -10,7 +10,9 @@
 #include <string>
 
 #include "platform/Exception.h"
+#include "platform/IniFile.h"
 #include "support/FileTestSupport.h"
+#include "support/OrdinaryUser.h"
 
 using filetest::Mode;
 using filetest::ReadBytes;
@@ -251,4 +253,74 @@ TEST(ReadRegularFile, ReadsFilesWhoseSizeIsNotKnownInAdvance) {
     EXPECT_NE(bytes.find("Name:"), std::string::npos);
     EXPECT_EQ(TextFile::ReadRegularFile("/proc/self/status", bytes, 10, false),
               TextFile::ReadResult::TooLarge);
+}
+
+// As an ordinary user: a file the user may not write is never replaced, whatever its folder allows,
+// and a replacement keeps what a write in place keeps (inode where it must, owner, mode, hard links).
+TEST(CommandFile, SavesAsAnOrdinaryUserRespectPermissionsAndKeepWhatAWriteInPlaceKeeps) {
+    OrdinaryUser user;
+    if (!user.Unavailable().empty()) GTEST_SKIP() << user.Unavailable();
+    TempDir dir;
+    const auto own = [&](const std::string& path, mode_t mode) {
+        ASSERT_EQ(::chown(path.c_str(), user.Uid(), user.Gid()), 0) << path;
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+    };
+    const auto file = [&](const std::string& name, const std::string& bytes, mode_t mode) {
+        WriteBytes(dir / name, bytes);
+        own(dir / name, mode);
+        return dir / name;
+    };
+    own(dir.Path(), 0755);
+    // Protected by the operator, in a folder the user may write.
+    const std::string readOnly = file("protected.txt", "PSDkeep me", 0444);
+    const std::string ini = file("zbeacon.ini", "[Beacon]\r\nMaxChar=127\r\n", 0444);
+    // Writable, in a folder the user may not write.
+    ASSERT_EQ(::mkdir((dir / "shut").c_str(), 0755), 0);
+    const std::string inShut = file("shut/cmd.txt", "old text, longer than the new one", 0640);
+    // Two names for one file.
+    const std::string linked = file("linked.txt", "old", 0644);
+    ASSERT_EQ(::link(linked.c_str(), (dir / "other-name.txt").c_str()), 0);
+    // Another user's file that the user may write through its group.
+    const std::string shared = dir / "shared.txt";
+    WriteBytes(shared, "old");
+    if (user.FromRoot()) {
+        ASSERT_EQ(::chown(shared.c_str(), 0, user.Gid()), 0);
+        ASSERT_EQ(::chmod(shared.c_str(), 0664), 0);
+    }
+    const ino_t readOnlyInode = filetest::Inode(readOnly), inShutInode = filetest::Inode(inShut);
+    ASSERT_EQ(::chmod((dir / "shut").c_str(), 0555), 0);  // shut for its owner too
+
+    const bool ran = user.Run([&] {
+        ExpectError<EFCreateError>([&] { SaveCommandFile(readOnly, ""); }, "Cannot create file " + readOnly);
+        TIniFile settings(ini);
+        ExpectError<EIniFileException>([&] { settings.WriteInteger("Beacon", "MaxChar", 99); },
+                                       "Unable to write to " + ini);
+        // Writing the value already stored is refused all the same.
+        ExpectError<EIniFileException>([&] { settings.WriteInteger("Beacon", "MaxChar", 127); },
+                                       "Unable to write to " + ini);
+        EXPECT_NO_THROW(SaveCommandFile(inShut, "PSDnew"));
+        EXPECT_NO_THROW(SaveCommandFile(linked, "new"));
+        EXPECT_NO_THROW(SaveCommandFile(shared, "new"));
+    });
+    ::chmod((dir / "shut").c_str(), 0755);
+    if (!ran) GTEST_SKIP() << user.Unavailable();
+
+    EXPECT_EQ(ReadBytes(readOnly), "PSDkeep me");
+    EXPECT_EQ(Mode(readOnly), 0444u);
+    EXPECT_EQ(filetest::Inode(readOnly), readOnlyInode);
+    EXPECT_EQ(ReadBytes(ini), "[Beacon]\r\nMaxChar=127\r\n");
+    EXPECT_EQ(ReadBytes(inShut), "PSDnew");
+    EXPECT_EQ(filetest::Inode(inShut), inShutInode);
+    EXPECT_EQ(Mode(inShut), 0640u);
+    EXPECT_EQ(ReadBytes(dir / "other-name.txt"), "new");
+    EXPECT_EQ(ReadBytes(shared), "new");
+    struct stat st {};
+    ASSERT_EQ(::stat(shared.c_str(), &st), 0);
+    if (user.FromRoot()) {
+        EXPECT_EQ(st.st_uid, 0u);
+        EXPECT_EQ(Mode(shared), 0664u);
+    }
+    EXPECT_EQ(dir.Entries(), (std::set<std::string>{"protected.txt", "zbeacon.ini", "shut", "linked.txt",
+                                                    "other-name.txt", "shared.txt"}));
+    EXPECT_EQ(filetest::TempDir::EntriesOf(dir / "shut"), std::set<std::string>{"cmd.txt"});
 }

@@ -40,9 +40,10 @@ public:
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
     // The names in the folder, so a test can see that no temporary file was left behind.
-    std::set<std::string> Entries() const {
+    std::set<std::string> Entries() const { return EntriesOf(path_); }
+    static std::set<std::string> EntriesOf(const std::string& folder) {
         std::set<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
             names.insert(entry.path().filename().string());
         }
         return names;

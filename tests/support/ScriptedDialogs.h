@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
 #include <QQueue>
 #include <QString>
 #include <QStringList>
@@ -33,6 +34,7 @@ public:
     QVector<Asked> Log;
     QStringList Errors;
     QStringList Documents;
+    QStringList MissingDocuments;  // documents that the viewer reported it could not show
     QVector<TFileDialogRequest> OpenRequests;
     QVector<TFileDialogRequest> SaveRequests;
     QStringList InputInitialValues;
@@ -81,10 +83,14 @@ public:
         InputInitialValues << value;
         return Answer(InputAnswers, value, "input dialog");
     }
-    void OpenDocument(const QString& path) override {
+    // Answers as a viewer would: it cannot show a document that does not exist.
+    bool OpenDocument(const QString& path) override {
         Log.push_back({"Document", QString(), path});
         if (OnAsk) OnAsk("Document");
         Documents << path;
+        const bool shown = QFileInfo(path).isFile();
+        if (!shown) MissingDocuments << path;
+        return shown;
     }
 
 private:

@@ -191,7 +191,9 @@ TEST(BeaconSimulator, AnswerDelayIsMeasuredFromTheEndOfTheQuestion) {
     ASSERT_TRUE(tool.Expect("Beacon running\r\n"));
     const std::vector<double> delays = run.sim.AnswerDelays();
     ASSERT_EQ(delays.size(), 1u);
-    EXPECT_GE(delays[0], 0.2);
+    // The simulator stamps the question's end just after its write returns, which a loaded machine can
+    // delay past the moment the tool saw it: the lower bound leaves room for that.
+    EXPECT_GE(delays[0], 0.1);
     // It cannot be longer than from before the question was complete to after the answer was sent.
     EXPECT_LE(delays[0], static_cast<double>(sent - seen) / 1e9 + 2.0);
 }

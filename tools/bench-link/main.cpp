@@ -91,7 +91,7 @@ public:
     bool OpenFile(const TFileDialogRequest&, QString&) override { return false; }
     bool SaveFile(const TFileDialogRequest&, QString&) override { return false; }
     bool InputQuery(const QString&, const QString&, QString&) override { return false; }
-    void OpenDocument(const QString&) override {}
+    bool OpenDocument(const QString&) override { return true; }
 };
 
 // Runs the event loop until `done` holds (checked every 20 ms) or the time runs out.
