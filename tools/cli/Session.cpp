@@ -269,6 +269,7 @@ void Session::CheckDone() {
 }
 
 void Session::Report() {
+    EndProgressLine();  // results go to the standard output, which may share the terminal's line
     switch (options_.command) {
         case Command::Read: {
             QByteArray text = command_;
