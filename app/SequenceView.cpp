@@ -1,6 +1,9 @@
 #include "app/SequenceView.h"
 
 #include <QApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QHash>
 #include <QListWidget>
 #include <QPainter>
 #include <QStyle>
@@ -46,6 +49,45 @@ private:
     TForm1* form_;
 };
 
+// The row's font and the offset of its baseline from the row's top. The text cell sits 2 pixels below the
+// row's top, unless the glyphs would then reach past the row's bottom (a font taller than the designed
+// one, or one with longer descenders): the text is then raised, and a font too tall for the row at all
+// is made smaller, until every printable ASCII glyph lies between the row's third pixel line and its
+// last one.
+struct TRowFit {
+    QFont Font;
+    int Baseline = 0;  // from the row's top
+};
+
+TRowFit FitRowFont(const QFont& font, int rowHeight) {
+    static QHash<QString, TRowFit> cache;
+    const QString key = font.key() + QLatin1Char('/') + QString::number(rowHeight);
+    if (const auto it = cache.constFind(key); it != cache.constEnd()) return *it;
+
+    static const QString glyphs = [] {
+        QString s;
+        for (char16_t c = 33; c < 127; ++c)
+            s += QChar(c);
+        return s;
+    }();
+    TRowFit fit;
+    fit.Font = font;
+    if (fit.Font.pixelSize() <= 0) fit.Font.setPixelSize(QFontInfo(font).pixelSize());
+    QRect ink;
+    int ascent = 0;
+    for (;;) {
+        const QFontMetrics metrics(fit.Font);
+        ink = metrics.tightBoundingRect(glyphs);  // relative to the baseline
+        ascent = metrics.ascent();
+        if (ink.height() <= rowHeight - 2 || fit.Font.pixelSize() <= 6) break;
+        fit.Font.setPixelSize(fit.Font.pixelSize() - 1);
+    }
+    fit.Baseline = std::min(2 + ascent, rowHeight - 1 - ink.bottom());
+    fit.Baseline = std::max(fit.Baseline, 2 - ink.top());
+    cache.insert(key, fit);
+    return fit;
+}
+
 // Removes leading and trailing spaces and control characters (codes 0 to 32).
 QString TrimControls(const QString& s) {
     qsizetype first = 0;
@@ -78,9 +120,8 @@ void TForm1::SequenceDrawItem(TCanvas& Canvas, int Index, const QRect& Rect) {
     QPainter* p = Canvas.Painter;
     p->fillRect(Rect, Canvas.Brush);
     p->setClipRect(Rect);
-    p->setFont(Canvas.Font);
+    const TRowFit fit = FitRowFont(Canvas.Font, Rect.height());
+    p->setFont(fit.Font);
     p->setPen(Canvas.FontColor);
-    const QRect textRect(Rect.left() + 2, Rect.top() + 2, std::max(0, Rect.width() - 2),
-                         std::max(0, Rect.height() - 2));
-    p->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, TrimControls(s));
+    p->drawText(QPoint(Rect.left() + 2, Rect.top() + fit.Baseline), TrimControls(s));
 }

@@ -1,7 +1,10 @@
 // Drawing of the sequence listing: the fill colour of each row by its text, the mode and the selection.
 #include <gtest/gtest.h>
 
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QListWidget>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTest>
 
@@ -172,6 +175,46 @@ TEST_F(SequenceView, SelectionColourShowsOnlyWhereNoRuleApplies) {
         const QImage image = Render();
         const QColor expected[] = {highlight, kWhite, kRed, kRed};
         EXPECT_EQ(Fill(image, row), expected[row]) << row;
+    }
+}
+
+// Text is never cut: in the font the system chose for the designed one, in a taller one (what a machine
+// without a metric-compatible font gets) and in one far too large for the row, the row shows every
+// glyph whole (as tall as the font it was drawn in makes it), and no higher than 2 pixels from its top.
+TEST_F(SequenceView, GlyphsStayInsideTheirRowWhateverTheFont) {
+    QFont taller(QStringLiteral("DejaVu Sans Mono"));
+    taller.setPixelSize(15);
+    taller.setBold(true);
+    QFont huge = form->Sequence->font();
+    huge.setPixelSize(26);
+    for (const QFont& font : {form->Sequence->font(), taller, huge}) {
+        for (const QString& text : {QStringLiteral("|gjpqy_([{}])"), QStringLiteral("Wg$@"),
+                                    QStringLiteral("Set speed to 5 wpm")}) {
+            SCOPED_TRACE(QFontInfo(font).family().toStdString() + " " + std::to_string(font.pixelSize()) +
+                         " " + text.toStdString());
+            form->Sequence->clear();
+            form->Sequence->addItem(text);
+            QImage image(600, 16, QImage::Format_RGB32);
+            image.fill(kWhite);
+            QPainter painter(&image);
+            TCanvas canvas{&painter, font, kCyan, QColor(0, 0, 0)};
+            form->SequenceDrawItem(canvas, 0, image.rect());
+            const QRect whole = QFontMetrics(painter.font()).tightBoundingRect(text);  // the font drawn in
+            painter.end();
+            QVector<int> inkLines;
+            for (int y = 0; y < 16; ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    if (image.pixelColor(x, y).lightness() < 100) {
+                        inkLines << y;
+                        break;
+                    }
+                }
+            }
+            ASSERT_FALSE(inkLines.isEmpty());
+            EXPECT_GE(inkLines.first(), 2);
+            EXPECT_GE(inkLines.last() - inkLines.first() + 1, whole.height()) << "glyphs cut by the row";
+            EXPECT_GE(whole.height(), 9) << "text shrunk away";
+        }
     }
 }
 
