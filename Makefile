@@ -2,8 +2,11 @@
 BUILD      ?= build
 TEST_BUILD ?= build-test
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+# `make install` puts the program under PREFIX, staged below DESTDIR when that is set.
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 
-.PHONY: run build test deps bench clean
+.PHONY: run build test deps bench clean install uninstall package
 
 run: build
 	./$(BUILD)/ZBeacon
@@ -22,6 +25,20 @@ test: deps
 bench: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_TESTS=OFF
 	cmake --build $(BUILD) -j $(JOBS)
+
+# Installs what `make build` built (build first as yourself, then install as root if PREFIX needs it).
+install:
+	@test -x $(BUILD)/ZBeacon || { echo "make install: nothing built in $(BUILD); run 'make build' first" >&2; exit 1; }
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# Removes every file that the last `make install` recorded (give the same DESTDIR as there).
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || { echo "make uninstall: no $(BUILD)/install_manifest.txt" >&2; exit 1; }
+	sed 's|^|$(DESTDIR)|' $(BUILD)/install_manifest.txt | xargs -d '\n' rm -f --
+
+# Debian package of an optimised build: $(BUILD)/zindle-beacon-setup_<version>_<arch>.deb
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 deps:
 	@scripts/setup-deps

@@ -30,6 +30,10 @@ void TForm1::LoadMemo(const QString& path) {
     SetMemoText(QByteArray::fromStdString(LoadCommandFile(NativePath(path), kMemoCapacity)));
 }
 
+bool TForm1::InDefaultFile() const {
+    return !folders_.Documents.isEmpty() && CommandFileName == folders_.DefaultCommandFile();
+}
+
 void TForm1::SavePrompt() {
     if (!Modified) return;
     if (dialogs_.Warning(QStringLiteral("Warning"), QStringLiteral("Save changes?")) ==
@@ -47,8 +51,9 @@ void TForm1::new1Click(QObject*) {
 
 void TForm1::Open1Click(QObject*) {
     SavePrompt();
-    OpenDialog1.InitialDir =
-        CommandFileName.isEmpty() ? QString() : QFileInfo(CommandFileName).absolutePath();
+    OpenDialog1.InitialDir = InDefaultFile()             ? folders_.Documents
+                             : CommandFileName.isEmpty() ? QString()
+                                                         : QFileInfo(CommandFileName).absolutePath();
     QString chosen;
     if (!dialogs_.OpenFile(OpenDialog1, chosen)) return;
     CommandFileName = QFileInfo(chosen).absoluteFilePath();
@@ -63,7 +68,9 @@ void TForm1::Save1Click(QObject*) {
 }
 
 void TForm1::SaveAs1Click(QObject*) {
-    SaveDialog1.FileName = CommandFileName;
+    SaveDialog1.FileName = InDefaultFile()
+                               ? QDir(folders_.Documents).filePath(QFileInfo(CommandFileName).fileName())
+                               : CommandFileName;
     QString chosen;
     if (!dialogs_.SaveFile(SaveDialog1, chosen)) return;
     CommandFileName = QFileInfo(chosen).absoluteFilePath();

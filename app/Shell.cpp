@@ -24,10 +24,11 @@ void TForm1::DebugWindowClick(QObject*) {
     }
 }
 
-// Opens the help page next to the program in the desktop's viewer; a missing page reports nothing.
+// Opens the help page (beside the program, or in the installed documentation folder) in the desktop's
+// viewer; a missing page reports nothing.
 void TForm1::Help2Click(QObject*) {
     // Whether the viewer could show the page is not reported: a missing page shows nothing.
-    dialogs_.OpenDocument(QDir(programDir_).filePath("zbeacon.html"));
+    dialogs_.OpenDocument(folders_.HelpPage);
 }
 
 void TForm1::About1Click(QObject*) {

@@ -16,7 +16,8 @@ namespace {
 const char kDefaultSlots[] = "100000000000100000000000";
 
 // Reads a window's top, left, width and height (keys `prefix` + "Top" ...), each applied at once and each
-// defaulting to what the window has at that moment.
+// defaulting to what the window has at that moment. Bounds that no longer fit the screen (another
+// monitor, another scale factor) are then pulled back onto it, so no part of the window is out of reach.
 void ReadBounds(const TIniFile& ini, QWidget* window, const std::string& prefix) {
     QRect b = WindowBounds::Read(window);
     b.moveTop(ini.ReadInteger("Window", prefix + "Top", b.top()));
@@ -27,6 +28,9 @@ void ReadBounds(const TIniFile& ini, QWidget* window, const std::string& prefix)
     WindowBounds::Apply(window, b.left(), b.top(), b.width(), b.height());
     b.setHeight(ini.ReadInteger("Window", prefix + "Height", b.height()));
     WindowBounds::Apply(window, b.left(), b.top(), b.width(), b.height());
+    const QRect fitted = WindowBounds::FitOnScreen(window, b);
+    if (fitted != b)
+        WindowBounds::Apply(window, fitted.left(), fitted.top(), fitted.width(), fitted.height());
 }
 
 // Writes a window's bounds in the order top, left, width, height.
@@ -45,8 +49,7 @@ void TForm1::FormCreate() {
     {
         const TIniFile ini(QFile::encodeName(SettingsPath()).toStdString());
         ReadBounds(ini, this, "");
-        const std::string defaultFile =
-            QFile::encodeName(QDir(programDir_).filePath("default.txt")).toStdString();
+        const std::string defaultFile = QFile::encodeName(folders_.DefaultCommandFile()).toStdString();
         // Kept as the file system's bytes: a name that is not UTF-8 is found again.
         CommandFileName = FileNames::FromBytes(ini.ReadString("Files", "SaveAs", defaultFile));
         Com->SetPortNum(ini.ReadInteger("Comm", "Port", 0));

@@ -14,7 +14,9 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
+#include <algorithm>
 
 #include "app/SequenceView.h"
 #include "app/Unit2.h"
@@ -76,22 +78,66 @@ void TCommandMemo::inputMethodEvent(QInputMethodEvent* event) {
 // ---- Window bounds ---------------------------------------------------------------------------------
 
 namespace WindowBounds {
+namespace {
+std::optional<bool> placesOverride;
+const char kAppliedPosition[] = "zbAppliedPosition";
+
+// Height that the window's menu bar has beyond the designed one.
+int MenuExtra(const QWidget* window) {
+    const auto* main = qobject_cast<const QMainWindow*>(window);
+    const QWidget* bar = main ? main->menuWidget() : nullptr;
+    return bar ? std::max(0, bar->minimumHeight() - kMenuHeight) : 0;
+}
+}  // namespace
+
+bool PlatformPlacesWindows() {
+    if (placesOverride) return *placesOverride;
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+void OverridePlatformPlacesWindows(std::optional<bool> places) {
+    placesOverride = places;
+}
+
 void Apply(QWidget* window, int left, int top, int width, int height) {
+    window->setProperty(kAppliedPosition, QPoint(left, top));
     window->move(left, top);
-    window->resize(std::max(0, width - kFrameWidth), std::max(0, height - kFrameHeight));
+    window->resize(std::max(0, width - kFrameWidth), std::max(0, height - kFrameHeight + MenuExtra(window)));
 }
 
 QRect Read(const QWidget* window) {
-    return QRect(window->x(), window->y(), window->width() + kFrameWidth, window->height() + kFrameHeight);
+    QPoint position = window->pos();
+    const QVariant applied = window->property(kAppliedPosition);
+    if (!PlatformPlacesWindows() && applied.isValid()) position = applied.toPoint();
+    return QRect(position,
+                 QSize(window->width() + kFrameWidth, window->height() + kFrameHeight - MenuExtra(window)));
+}
+
+QRect FitOnScreen(const QWidget* window, const QRect& bounds) {
+    const int extra = MenuExtra(window);
+    const QRect outer(bounds.topLeft(), QSize(bounds.width(), bounds.height() + extra));
+    QScreen* screen = QGuiApplication::screenAt(outer.center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return bounds;
+    const QRect area = screen->availableGeometry();
+    if (area.contains(outer)) return bounds;
+    const int width = std::min(outer.width(), area.width());
+    const int height = std::min(outer.height(), area.height());
+    const int left = std::clamp(outer.left(), area.left(), area.left() + area.width() - width);
+    const int top = std::clamp(outer.top(), area.top(), area.top() + area.height() - height);
+    return QRect(left, top, width, height - extra);
 }
 }  // namespace WindowBounds
 
 // ---- Construction ------------------------------------------------------------------------------------
 
 TForm1::TForm1(const QString& programDir, IDialogs& dialogs, QWidget* parent)
+    : TForm1(TProgramFolders::Portable(programDir), dialogs, parent) {}
+
+TForm1::TForm1(const TProgramFolders& folders, IDialogs& dialogs, QWidget* parent)
     : QMainWindow(parent),
       Engine(std::make_unique<BeaconEngine>(*this)),
-      programDir_(programDir),
+      folders_(folders),
       dialogs_(dialogs) {
     setObjectName("Form1");
     setWindowTitle(kDesignedCaption);
@@ -232,7 +278,7 @@ void TForm1::ConnectToggle(QAction* action, void (TForm1::*handler)(QObject*)) {
 void TForm1::BuildMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName("MainMenu1");
-    bar->setFixedHeight(20);
+    bar->installEventFilter(this);
 
     File1 = bar->addMenu(tr("&File"));
     File1->setObjectName("File1");
@@ -348,6 +394,21 @@ void TForm1::BuildMenus() {
     About1->setObjectName("About1");
     ConnectClick(Help2, &TForm1::Help2Click);
     ConnectClick(About1, &TForm1::About1Click);
+    FitMenuBar();
+}
+
+// The menu bar shows its titles in the desktop's menu font (not the window's font), and is 20 pixels
+// high as designed or as high as the desktop's style and fonts need to show every title; the window
+// grows by the difference and keeps its outer bounds and client area.
+void TForm1::FitMenuBar() {
+    QMenuBar* bar = menuBar();
+    const QRect bounds = WindowBounds::Read(this);
+    bar->setFont(QApplication::font(bar));
+    bar->setMinimumHeight(0);
+    bar->setMaximumHeight(QWIDGETSIZE_MAX);
+    const int height = std::max(WindowBounds::kMenuHeight, bar->sizeHint().height());
+    bar->setFixedHeight(height);
+    WindowBounds::Apply(this, bounds.left(), bounds.top(), bounds.width(), bounds.height());
 }
 
 // Anchored layout at the designed client coordinates: the first group box, the memo and the alert
@@ -372,6 +433,9 @@ void TForm1::LayoutControls() {
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == client_ && event->type() == QEvent::Resize) {
         LayoutControls();
+    } else if (watched == menuBar() && File1 &&
+               (event->type() == QEvent::ApplicationFontChange || event->type() == QEvent::StyleChange)) {
+        FitMenuBar();  // another desktop font or style
     } else if (watched == ZBCommand) {
         if (event->type() == QEvent::KeyPress) {
             auto* key = static_cast<QKeyEvent*>(event);
@@ -442,7 +506,7 @@ void TForm1::ShowError(const std::exception& e) {
 }
 
 QString TForm1::SettingsPath() const {
-    return QDir(programDir_).filePath("zbeacon.ini");
+    return QDir(folders_.Data).filePath("zbeacon.ini");
 }
 
 // ---- Shared surfaces ---------------------------------------------------------------------------------

@@ -16,8 +16,10 @@
 #include <QVector>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "app/Dialogs.h"
+#include "app/Folders.h"
 #include "link/BeaconEngine.h"
 
 class QAction;
@@ -62,7 +64,9 @@ struct TCanvas {
 class TForm1 : public QMainWindow, public IBeaconHost {
     Q_OBJECT
 public:
-    // `programDir` is the program's folder: the settings file, default.txt and the help page live there.
+    // `folders` say where the settings file, default.txt and the help page are (app/Folders.h).
+    TForm1(const TProgramFolders& folders, IDialogs& dialogs, QWidget* parent = nullptr);
+    // A portable program: everything lives in `programDir`.
     TForm1(const QString& programDir, IDialogs& dialogs, QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -298,11 +302,16 @@ private:
     void BuildMenus();
     void BuildComponents();
     void LayoutControls();
+    void FitMenuBar();
     QAction* AddInsertItem(const char* name, const char* caption);
     void ConnectClick(QAction* action, void (TForm1::*handler)(QObject*));
     void ConnectToggle(QAction* action, void (TForm1::*handler)(QObject*));
 
-    QString programDir_;
+    // True while the current file is an installed program's default file in the configuration folder:
+    // the file dialogs then start in the documents folder instead of the current file's folder.
+    bool InDefaultFile() const;
+
+    TProgramFolders folders_;
     IDialogs& dialogs_;
     QLabel* statusText_ = nullptr;
     QWidget* client_ = nullptr;
@@ -326,10 +335,22 @@ QString MemoDisplayText(const QByteArray& text);
 
 // Outer bounds of a top-level window (frame included, as stored in the settings file). The frame is taken
 // as a fixed allowance, so that applying bounds and reading them back give the same numbers on every
-// desktop, with or without a window manager.
+// desktop, with or without a window manager. A menu bar taller than the designed 20 pixels (a desktop
+// style with roomier menus, larger fonts) makes the window taller by the difference, so the client area
+// keeps its designed size; the stored bounds do not include that difference.
 namespace WindowBounds {
 constexpr int kFrameWidth = 8;    // left and right border
 constexpr int kFrameHeight = 34;  // caption bar and top and bottom border
+constexpr int kMenuHeight = 20;   // the menu bar the frame allowance counts with
 void Apply(QWidget* window, int left, int top, int width, int height);
+// On a desktop that does not let programs place windows (Wayland) this reports the position last
+// applied, not the one the desktop makes up, so the remembered position survives a run there.
 QRect Read(const QWidget* window);
+// Bounds pulled back onto the available area of the screen they are mostly on (or the primary screen),
+// shrunk where they are larger than that area; bounds that fit are returned unchanged.
+QRect FitOnScreen(const QWidget* window, const QRect& bounds);
+// Whether the desktop honours the positions that programs give their windows.
+bool PlatformPlacesWindows();
+// Tests stand in for a desktop that does not place windows; nullopt goes back to asking the platform.
+void OverridePlatformPlacesWindows(std::optional<bool> places);
 }  // namespace WindowBounds

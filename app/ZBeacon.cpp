@@ -1,11 +1,52 @@
 // Entry of the program: the main window, then the hidden debug window, then the message loop.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
 
 #include "app/Dialogs.h"
+#include "app/Folders.h"
 #include "app/Unit2.h"
 #include "app/ZB.h"
 #include "platform/Application.h"
 #include "platform/Thread.h"
+
+namespace {
+int signalPipe[2] = {-1, -1};
+
+void OnEndRequest(int) {
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = write(signalPipe[1], &c, 1);
+}
+
+// A request to end from the session or a terminal (SIGTERM, SIGINT, SIGHUP) closes the main window as
+// its close box does, so the settings are written and unsaved text is offered for saving. While a
+// modal box is open the request is left for the operator to answer the box. A request that arrived
+// before the handler was in place (blocked by whoever started the program) is taken now.
+void CloseOnEndRequest(QWidget* window, QObject* owner) {
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+        char buffer[32];
+        while (read(signalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        if (!QApplication::activeModalWidget()) window->close();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnEndRequest;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigset_t requests;
+    sigemptyset(&requests);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+        sigaddset(&requests, signal);
+    }
+    sigprocmask(SIG_UNBLOCK, &requests, nullptr);
+}
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -13,14 +54,19 @@ int main(int argc, char** argv) {
     // Once the loop ends, worker threads hand nothing more to the window.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { Application::SetTerminated(true); });
 
+    // Installed: settings in the user's configuration folder; otherwise beside the program.
+    const TProgramFolders folders = ChooseProgramFolders(QCoreApplication::applicationDirPath());
+    EnsureDataFolder(folders);
+
     int result = 0;
     {
         QtDialogs dialogs;
-        TForm1 form(QCoreApplication::applicationDirPath(), dialogs);
+        TForm1 form(folders, dialogs);
         dialogs.SetParent(&form);
         form.Create();
         TDebug debug;
         form.SetDebugWindow(&debug);
+        CloseOnEndRequest(&form, &form);
         form.show();
         result = app.exec();
     }  // destroying the window closes the port

@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -103,6 +105,45 @@ TEST_F(Settings, ARememberedNameThatIsNotUtf8IsKeptAsItsBytes) {
     EXPECT_EQ(names, (std::set<std::string>{"zbeacon.ini", name.substr(name.rfind('/') + 1)}));
 }
 
+TEST_F(Settings, PositionsSurviveADesktopThatPlacesWindowsItselfAndBoundsArePulledOntoTheScreen) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    // A desktop that does not let programs place windows reports positions of its own making: the
+    // remembered ones are written back unchanged, while a new size is remembered as usual.
+    WriteBytes(Ini(),
+               "[Window]\nTop=300\nLeft=400\nWidth=700\nHeight=650\n"
+               "Debug.Top=30\nDebug.Left=40\nDebug.Width=300\nDebug.Height=200\n");
+    WindowBounds::OverridePlatformPlacesWindows(false);
+    struct Restore {
+        ~Restore() { WindowBounds::OverridePlatformPlacesWindows(std::nullopt); }
+    } restore;
+    TForm1& form = harness.Start();
+    form.move(0, 0);
+    harness.Debug().move(0, 0);
+    WindowBounds::Apply(&harness.Debug(), 40, 30, 320, 210);
+    harness.Debug().move(0, 0);
+    ASSERT_TRUE(harness.Close());
+    EXPECT_EQ(Value("Window", "Top"), "300");
+    EXPECT_EQ(Value("Window", "Left"), "400");
+    EXPECT_EQ(Value("Window", "Width"), "700");
+    EXPECT_EQ(Value("Window", "Debug.Top"), "30");
+    EXPECT_EQ(Value("Window", "Debug.Left"), "40");
+    EXPECT_EQ(Value("Window", "Debug.Width"), "320");
+    EXPECT_EQ(Value("Window", "Debug.Height"), "210");
+    harness.Destroy();
+    WindowBounds::OverridePlatformPlacesWindows(std::nullopt);
+
+    // Bounds from another monitor or scale: past the right edge, above the top, wider than the screen.
+    const int right = area.left() + area.width();
+    WriteBytes(Ini(), "[Window]\nTop=" + std::to_string(area.top() + 100) +
+                          "\nLeft=" + std::to_string(right + 500) +
+                          "\nWidth=700\nHeight=650\nDebug.Top=" + std::to_string(area.top() - 400) +
+                          "\nDebug.Left=" + std::to_string(area.left() - 50) +
+                          "\nDebug.Width=" + std::to_string(area.width() + 300) + "\nDebug.Height=200\n");
+    TForm1& moved = harness.Start();
+    EXPECT_EQ(WindowBounds::Read(&moved), QRect(right - 700, area.top() + 100, 700, 650));
+    EXPECT_EQ(WindowBounds::Read(&harness.Debug()), QRect(area.left(), area.top(), area.width(), 200));
+}
+
 TEST_F(Settings, ValuesAreReadAsTheProgramEncodesThem) {
     WriteBytes(Ini(),
                "[Comm]\nPort=abc\n[Beacon]\nSynchronized=5\nMaxChar=50\nGPS=1111\n"
@@ -114,14 +155,16 @@ TEST_F(Settings, ValuesAreReadAsTheProgramEncodesThem) {
     EXPECT_EQ(form.Engine->SlotMask(), QByteArray("1111"));
     for (QAction* slot : form.GPSSlots)
         EXPECT_FALSE(slot->isChecked());
-    EXPECT_EQ(harness.Debug().x(), -5000);  // placed off every screen, as stored
+    // Stored off every screen: read, then pulled back onto the screen.
+    EXPECT_EQ(harness.Debug().x(), QGuiApplication::primaryScreen()->availableGeometry().left());
     EXPECT_TRUE(harness.Debug().isVisible());
     EXPECT_EQ(form.y(), 12);
     ASSERT_TRUE(harness.Close());
     EXPECT_EQ(Value("Beacon", "Synchronized"), "1");
     EXPECT_EQ(Value("Beacon", "MaxChar"), "99");
     EXPECT_EQ(Value("Beacon", "GPS"), "000000000000000000000000");
-    EXPECT_EQ(Value("Window", "Debug.Left"), "-5000");
+    EXPECT_EQ(Value("Window", "Debug.Left"),
+              std::to_string(QGuiApplication::primaryScreen()->availableGeometry().left()));
     EXPECT_EQ(Value("Window", "Debug"), "1");
     EXPECT_EQ(Value("Comm", "Port"), "0");
 }

@@ -1,0 +1,253 @@
+// The install step and the Debian package, checked on this build: what lands where, that the desktop
+// entry and metadata are valid, that an installed program run by an ordinary user keeps its settings
+// in that user's configuration folder, and what the package holds and depends on.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <chrono>
+#include <thread>
+
+#include "platform/IniFile.h"
+#include "support/FileTestSupport.h"
+
+namespace {
+
+using filetest::TempDir;
+
+const QString kAppId = QStringLiteral("org.example.ZindleBeaconSetup");
+
+struct Result {
+    int Code = -1;
+    QString Output;
+};
+
+// Runs a program to its end (at most two minutes) with `extraEnv` added to the environment.
+Result RunTool(const QString& program, const QStringList& args, const QStringList& extraEnv = {},
+               const QString& workDir = QString()) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : extraEnv)
+        env.insert(entry.section('=', 0, 0), entry.section('=', 1));
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    if (!workDir.isEmpty()) process.setWorkingDirectory(workDir);
+    process.start(program, args);
+    Result result;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        result.Output = "timed out: " + program + " " + args.join(' ');
+        return result;
+    }
+    result.Output = QString::fromLocal8Bit(process.readAll());
+    result.Code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return result;
+}
+
+// The install step and the packaging both use the build folder (its install manifest); one at a time.
+class BuildFolderLock {
+public:
+    BuildFolderLock() : fd_(::open(ZB_BUILD_DIR "/.install-test.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0644)) {
+        if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+    }
+    ~BuildFolderLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+private:
+    int fd_;
+};
+
+// Every regular file under `root`, relative to it.
+QStringList FilesUnder(const QString& root) {
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(root).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+QString EntryValue(const QString& desktopFile, const QString& key) {
+    QFile file(desktopFile);
+    if (!file.open(QIODevice::ReadOnly)) return QString();
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith(key.toUtf8() + '=')) return QString::fromUtf8(line.mid(key.size() + 1)).trimmed();
+    }
+    return QString();
+}
+
+void ChmodPath(const QString& path, mode_t mode) {
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0) << path.toStdString();
+}
+
+// Runs the program at `program` as `user` (or as this process's user when it is not root) with HOME at
+// `home` and the headless platform, asks it to end as a desktop session does, and returns its exit
+// status; -1 when it did not end within a minute.
+int RunAndEnd(const QString& program, const passwd* user, const QString& home) {
+    const QByteArray path = QFile::encodeName(program);
+    const QByteArray homeVar = "HOME=" + QFile::encodeName(home);
+    const QByteArray platform = QByteArray("QT_QPA_PLATFORM=offscreen:configfile=") + ZB_TEST_SCREEN_CONFIG;
+    const QByteArray log = QFile::encodeName(QDir(home).filePath("run.log"));
+    const QByteArray asanVar = "ASAN_OPTIONS=" + qgetenv("ASAN_OPTIONS");
+    // The request to end stays blocked (the child inherits the mask) until the program has its handler
+    // in place and unblocks it, so it can be sent at once.
+    sigset_t endRequest;
+    sigset_t saved;
+    sigemptyset(&endRequest);
+    sigaddset(&endRequest, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &endRequest, &saved);
+    // Only async-signal-safe calls between fork and exec: everything is prepared above.
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (user != nullptr && ::geteuid() == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(user->pw_gid) != 0 || ::setuid(user->pw_uid) != 0)
+                _exit(90);
+        }
+        const int out = ::open(log.constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        if (out >= 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+        }
+        char* env[] = {const_cast<char*>(homeVar.constData()), const_cast<char*>(platform.constData()),
+                       const_cast<char*>("PATH=/usr/bin:/bin"), const_cast<char*>(asanVar.constData()),
+                       nullptr};
+        char* argv[] = {const_cast<char*>(path.constData()), nullptr};
+        ::execve(path.constData(), argv, env);
+        _exit(91);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    if (pid < 0) return -1;
+    ::kill(pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(Install, TheInstalledProgramKeepsItsSettingsInTheUsersConfigurationFolder) {
+    TempDir stage;
+    const QString root = QString::fromStdString(stage.Path()) + "/usr";
+    QStringList manifest;
+    {
+        BuildFolderLock lock;
+        const Result install = RunTool(ZB_CMAKE_COMMAND, {"--install", ZB_BUILD_DIR, "--prefix", "/usr"},
+                                       {"DESTDIR=" + QString::fromStdString(stage.Path())});
+        ASSERT_EQ(install.Code, 0) << install.Output.toStdString();
+        QFile list(ZB_BUILD_DIR "/install_manifest.txt");
+        ASSERT_TRUE(list.open(QIODevice::ReadOnly));
+        manifest = QString::fromUtf8(list.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+
+    // Where everything went.
+    const QString desktop = root + "/share/applications/" + kAppId + ".desktop";
+    const QString metainfo = root + "/share/metainfo/" + kAppId + ".metainfo.xml";
+    for (const QString& file :
+         {root + "/bin/ZBeacon", root + "/bin/zbeacon-sim", desktop, metainfo,
+          root + "/share/icons/hicolor/scalable/apps/" + kAppId + ".svg", root + "/share/man/man1/ZBeacon.1",
+          root + "/share/man/man1/zbeacon-sim.1", root + "/share/doc/zindle-beacon-setup/zbeacon.html"})
+        EXPECT_TRUE(QFileInfo(file).isFile()) << file.toStdString();
+    EXPECT_TRUE(QFileInfo(root + "/bin/ZBeacon").isExecutable());
+
+    // The desktop entry names what was installed, and it and the metadata are valid.
+    EXPECT_EQ(EntryValue(desktop, "Exec"), "ZBeacon");
+    EXPECT_TRUE(QFileInfo(root + "/share/icons/hicolor/scalable/apps/" + EntryValue(desktop, "Icon") + ".svg")
+                    .isFile());
+    const Result entryCheck = RunTool("desktop-file-validate", {desktop});
+    EXPECT_EQ(entryCheck.Code, 0) << entryCheck.Output.toStdString();
+    EXPECT_FALSE(entryCheck.Output.contains("error")) << entryCheck.Output.toStdString();
+    const Result metaCheck = RunTool("appstreamcli", {"validate", "--no-net", metainfo});
+    EXPECT_EQ(metaCheck.Code, 0) << metaCheck.Output.toStdString();
+
+    // An ordinary user with a fresh home runs it and closes it. The program's folder is open to
+    // everyone, so a program that wrote beside itself would be caught.
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() == 0 && nobody == nullptr) {
+        GTEST_SKIP() << "no user 'nobody' to run the installed program as";
+    }
+    TempDir home;
+    for (const QString& dir : {QString::fromStdString(stage.Path()), root, root + "/bin", root + "/share"})
+        ChmodPath(dir, 0755);
+    ChmodPath(root + "/bin", 0777);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(home.Path().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    const QStringList before = FilesUnder(root);
+    ASSERT_EQ(RunAndEnd(root + "/bin/ZBeacon", nobody, QString::fromStdString(home.Path())), 0)
+        << filetest::ReadBytes(home / "run.log");
+
+    const std::string ini = home / ".config/zbeacon/zbeacon.ini";
+    ASSERT_TRUE(QFileInfo::exists(QString::fromStdString(ini))) << filetest::ReadBytes(home / "run.log");
+    const TIniFile settings(ini);
+    EXPECT_EQ(settings.ReadString("Window", "Top", ""), "156");
+    EXPECT_EQ(settings.ReadString("Window", "Left", ""), "213");
+    EXPECT_EQ(settings.ReadString("Window", "Width", ""), "606");
+    EXPECT_EQ(settings.ReadString("Window", "Height", ""), "589");
+    EXPECT_EQ(settings.ReadString("Window", "Debug.Height", ""), "500");
+    EXPECT_EQ(settings.ReadString("Window", "Debug", ""), "0");
+    EXPECT_EQ(settings.ReadString("Files", "SaveAs", ""), home / ".config/zbeacon/default.txt");
+    EXPECT_EQ(settings.ReadString("Comm", "Port", ""), "0");
+    EXPECT_EQ(settings.ReadString("Beacon", "MaxChar", ""), "127");
+    EXPECT_EQ(settings.ReadString("Beacon", "GPS", ""), "100000000000100000000000");
+    EXPECT_EQ(FilesUnder(root), before);  // nothing written beside the program
+
+    // The install manifest lists every installed file (without DESTDIR): removing them (make uninstall)
+    // leaves none.
+    for (const QString& file : manifest)
+        EXPECT_TRUE(QFile::remove(QString::fromStdString(stage.Path()) + file)) << file.toStdString();
+    EXPECT_EQ(FilesUnder(QString::fromStdString(stage.Path())), QStringList{});
+}
+
+TEST(Install, ThePackageHoldsTheInstallAndDependsOnQtAndTheFonts) {
+    TempDir out;
+    {
+        BuildFolderLock lock;
+        const Result package = RunTool(ZB_CPACK_COMMAND,
+                                       {"-G", "DEB", "--config", ZB_BUILD_DIR "/CPackConfig.cmake", "-B",
+                                        QString::fromStdString(out.Path())},
+                                       {}, ZB_BUILD_DIR);
+        ASSERT_EQ(package.Code, 0) << package.Output.toStdString();
+    }
+    const QStringList debs = QDir(QString::fromStdString(out.Path())).entryList({"*.deb"}, QDir::Files);
+    ASSERT_EQ(debs.size(), 1);
+    const QString deb = QDir(QString::fromStdString(out.Path())).filePath(debs.first());
+
+    const Result fields =
+        RunTool("dpkg-deb", {"--field", deb, "Package", "Section", "Depends", "Description"});
+    ASSERT_EQ(fields.Code, 0) << fields.Output.toStdString();
+    EXPECT_TRUE(fields.Output.contains("Package: zindle-beacon-setup")) << fields.Output.toStdString();
+    EXPECT_TRUE(fields.Output.contains("Section: hamradio")) << fields.Output.toStdString();
+    const QString depends = fields.Output.section("Depends:", 1).section('\n', 0, 0);
+    for (const char* dependency : {"fonts-liberation2", "xdg-utils", "qt6-qpa-plugins", "libqt6widgets6",
+                                   "libqt6gui6", "libqt6core6", "libc6"})
+        EXPECT_TRUE(depends.contains(dependency)) << dependency << " missing from: " << depends.toStdString();
+
+    const Result contents = RunTool("dpkg-deb", {"--contents", deb});
+    ASSERT_EQ(contents.Code, 0) << contents.Output.toStdString();
+    for (const QString& file : QStringList{
+             "./usr/bin/ZBeacon", "./usr/bin/zbeacon-sim", "./usr/share/applications/" + kAppId + ".desktop",
+             "./usr/share/metainfo/" + kAppId + ".metainfo.xml",
+             "./usr/share/icons/hicolor/scalable/apps/" + kAppId + ".svg", "./usr/share/man/man1/ZBeacon.1",
+             "./usr/share/doc/zindle-beacon-setup/zbeacon.html"})
+        EXPECT_TRUE(contents.Output.contains(file + "\n")) << file.toStdString();
+}
