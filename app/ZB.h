@@ -19,7 +19,7 @@
 #include <optional>
 
 #include "app/Dialogs.h"
-#include "app/Folders.h"
+#include "platform/Folders.h"
 #include "link/BeaconEngine.h"
 
 class QAction;
@@ -64,7 +64,7 @@ struct TCanvas {
 class TForm1 : public QMainWindow, public IBeaconHost {
     Q_OBJECT
 public:
-    // `folders` say where the settings file, default.txt and the help page are (app/Folders.h).
+    // `folders` say where the settings file, default.txt and the help page are (platform/Folders.h).
     TForm1(const TProgramFolders& folders, IDialogs& dialogs, QWidget* parent = nullptr);
     // A portable program: everything lives in `programDir`.
     TForm1(const QString& programDir, IDialogs& dialogs, QWidget* parent = nullptr);

@@ -7,7 +7,7 @@
 #include <QSocketNotifier>
 
 #include "app/Dialogs.h"
-#include "app/Folders.h"
+#include "platform/Folders.h"
 #include "app/Unit2.h"
 #include "app/ZB.h"
 #include "platform/Application.h"

@@ -2,7 +2,7 @@
 #
 # cmake --install puts the programs into bin, the help page into the documentation folder, and the
 # desktop entry, icons, AppStream metadata and manual pages into their usual places under share.
-# An installed program keeps its settings in the user's configuration folder (app/Folders.cpp
+# An installed program keeps its settings in the user's configuration folder (platform/Folders.cpp
 # recognises the layout by the desktop entry beside its bin folder).
 include(GNUInstallDirs)
 
@@ -42,7 +42,7 @@ else()
 endif()
 
 # The program looks for its install layout with the same folders.
-set_property(SOURCE ${CMAKE_SOURCE_DIR}/app/Folders.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/platform/Folders.cpp APPEND PROPERTY COMPILE_DEFINITIONS
     ZB_INSTALL_BINDIR="${CMAKE_INSTALL_BINDIR}"
     ZB_INSTALL_DATADIR="${CMAKE_INSTALL_DATADIR}"
     ZB_INSTALL_DOCDIR="${ZB_INSTALL_DOCDIR}"

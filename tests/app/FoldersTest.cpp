@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "app/Folders.h"
+#include "platform/Folders.h"
 #include "support/FileTestSupport.h"
 #include "support/FormHarness.h"
 

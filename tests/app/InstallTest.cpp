@@ -163,7 +163,7 @@ TEST(Install, TheInstalledProgramKeepsItsSettingsInTheUsersConfigurationFolder) 
     const QString desktop = root + "/share/applications/" + kAppId + ".desktop";
     const QString metainfo = root + "/share/metainfo/" + kAppId + ".metainfo.xml";
     for (const QString& file :
-         {root + "/bin/ZBeacon", root + "/bin/zbeacon-sim", desktop, metainfo,
+         {root + "/bin/ZBeacon", root + "/bin/zbeacon-cli", root + "/bin/zbeacon-sim", desktop, metainfo,
           root + "/share/icons/hicolor/scalable/apps/" + kAppId + ".svg", root + "/share/man/man1/ZBeacon.1",
           root + "/share/man/man1/zbeacon-sim.1", root + "/share/doc/zindle-beacon-setup/zbeacon.html"})
         EXPECT_TRUE(QFileInfo(file).isFile()) << file.toStdString();
@@ -239,15 +239,16 @@ TEST(Install, ThePackageHoldsTheInstallAndDependsOnQtAndTheFonts) {
     EXPECT_TRUE(fields.Output.contains("Section: hamradio")) << fields.Output.toStdString();
     const QString depends = fields.Output.section("Depends:", 1).section('\n', 0, 0);
     for (const char* dependency : {"fonts-liberation2", "xdg-utils", "qt6-qpa-plugins", "libqt6widgets6",
-                                   "libqt6gui6", "libqt6core6", "libc6"})
+                                   "libqt6serialport6", "libqt6gui6", "libqt6core6", "libc6"})
         EXPECT_TRUE(depends.contains(dependency)) << dependency << " missing from: " << depends.toStdString();
 
     const Result contents = RunTool("dpkg-deb", {"--contents", deb});
     ASSERT_EQ(contents.Code, 0) << contents.Output.toStdString();
-    for (const QString& file : QStringList{
-             "./usr/bin/ZBeacon", "./usr/bin/zbeacon-sim", "./usr/share/applications/" + kAppId + ".desktop",
-             "./usr/share/metainfo/" + kAppId + ".metainfo.xml",
-             "./usr/share/icons/hicolor/scalable/apps/" + kAppId + ".svg", "./usr/share/man/man1/ZBeacon.1",
-             "./usr/share/doc/zindle-beacon-setup/zbeacon.html"})
+    for (const QString& file :
+         QStringList{"./usr/bin/ZBeacon", "./usr/bin/zbeacon-cli", "./usr/bin/zbeacon-sim",
+                     "./usr/share/applications/" + kAppId + ".desktop",
+                     "./usr/share/metainfo/" + kAppId + ".metainfo.xml",
+                     "./usr/share/icons/hicolor/scalable/apps/" + kAppId + ".svg",
+                     "./usr/share/man/man1/ZBeacon.1", "./usr/share/doc/zindle-beacon-setup/zbeacon.html"})
         EXPECT_TRUE(contents.Output.contains(file + "\n")) << file.toStdString();
 }

@@ -19,7 +19,8 @@ const char kCommonOptions[] =
     "  --port PORT          a COM number (mapped by the settings file's [Ports]) or a device path\n"
     "  --timeout SECONDS    give up when the beacon stays silent this long (default: wait)\n"
     "  --transcript FILE    keep both directions of the conversation with time stamps\n"
-    "  --settings FILE      the settings file (default: zbeacon.ini next to the program)\n";
+    "  --settings FILE      the settings file (default: the window's zbeacon.ini, next to the program or,\n"
+    "                       installed, in ~/.config/zbeacon)\n";
 
 bool TalksToBeacon(Command command) {
     return command == Command::Read || command == Command::Program || command == Command::Verify;

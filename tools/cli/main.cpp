@@ -13,6 +13,7 @@
 #include "link/PortList.h"
 #include "link/PortSettings.h"
 #include "platform/Application.h"
+#include "platform/Folders.h"
 #include "platform/IniFile.h"
 #include "platform/Serial.h"
 #include "platform/TextFile.h"
@@ -95,10 +96,11 @@ int Run(QCoreApplication& app) {
         std::printf("%s", Cli::HelpText(options.command).toLatin1().constData());
         return Cli::kDone;
     }
-    const QString settings =
-        options.settings.isEmpty()
-            ? QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("zbeacon.ini"))
-            : options.settings;
+    // The window's settings file: beside the program, or in the user's configuration folder once installed.
+    const QString settings = options.settings.isEmpty()
+                                 ? QDir(ChooseProgramFolders(QCoreApplication::applicationDirPath()).Data)
+                                       .filePath(QStringLiteral("zbeacon.ini"))
+                                 : options.settings;
     const TIniFile ini(QFile::encodeName(settings).toStdString());
 
     if (options.command == Cli::Command::Ports) return ListPorts(ini);
