@@ -253,8 +253,9 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
                                const std::string& path) {
     const std::string_view sectionName = Trim(section);
     const std::string_view keyName = Trim(key);
-    // A line break would end the line early and let the rest pass for other keys or sections.
-    if (!ValidSection(sectionName) || !ValidKey(keyName) || HasLineBreak(value)) {
+    // An LF would end the line early and let the rest pass for other keys or sections. A CR inside a
+    // value is no line break to the reader, so a value read with one can be written back.
+    if (!ValidSection(sectionName) || !ValidKey(keyName) || value.find('\n') != std::string::npos) {
         errno = EINVAL;
         return false;
     }
