@@ -1,9 +1,10 @@
 # Two set-up commands: `make run` and `make test`. Both install what is missing first.
 BUILD      ?= build
 TEST_BUILD ?= build-test
+FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: run build test deps bench clean
+.PHONY: run build test deps bench fuzz clean
 
 run: build
 	./$(BUILD)/ZBeacon
@@ -23,8 +24,16 @@ bench: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_TESTS=OFF
 	cmake --build $(BUILD) -j $(JOBS)
 
+# libFuzzer targets built with clang under AddressSanitizer and UBSan; run them with scripts/fuzz-run.
+# (`make test` runs the same targets, built with the test build, over their corpora.)
+fuzz:
+	@scripts/setup-deps --fuzz
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_FUZZ=ON -DZB_TESTS=OFF \
+	      -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
 deps:
 	@scripts/setup-deps
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(FUZZ_BUILD)
