@@ -189,7 +189,8 @@ int main(int argc, char** argv) {
         } else if (!option("-dict=").empty()) {
             std::ifstream in(option("-dict="));
             if (!in) {
-                std::fprintf(stderr, "fuzz replay: cannot read the dictionary %s\n", option("-dict=").c_str());
+                std::fprintf(stderr, "fuzz replay: cannot read the dictionary %s\n",
+                             option("-dict=").c_str());
                 return 2;
             }
             Bytes token;

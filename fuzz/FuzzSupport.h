@@ -8,9 +8,9 @@
 #include <string_view>
 
 // A broken invariant aborts, so that the fuzzer (or the replay program) keeps the input that broke it.
-#define FUZZ_CHECK(condition)                                                                          \
-    do {                                                                                               \
-        if (!(condition)) fuzz::Fail(__FILE__, __LINE__, #condition);                                  \
+#define FUZZ_CHECK(condition)                                         \
+    do {                                                              \
+        if (!(condition)) fuzz::Fail(__FILE__, __LINE__, #condition); \
     } while (0)
 
 namespace fuzz {

@@ -32,8 +32,8 @@ std::optional<int64_t> Reference(std::string_view text) {
     }
     if (text.empty()) return std::nullopt;
     for (char c : text) {
-        const bool digit = (c >= '0' && c <= '9') ||
-                           (base == 16 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+        const bool digit =
+            (c >= '0' && c <= '9') || (base == 16 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
         if (!digit) return std::nullopt;
     }
     uint64_t magnitude = 0;

@@ -28,7 +28,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -53,6 +55,15 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 // read can yield can be written.
 bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
                                const std::string& path);
+
+// The same read and write on a file's text held in memory; the functions above read the file, use
+// these, and replace the file when its text changed. FindValueIn yields the stored value whole (not cut
+// to kMaxValueLength), or nothing when the section or the key is absent. WithValueIn yields the text
+// with the key set, or nothing for names or a value that the format cannot hold (see above).
+std::optional<std::string> FindValueIn(std::string_view text, const std::string& section,
+                                       const std::string& key);
+std::optional<std::string> WithValueIn(const std::string& text, const std::string& section,
+                                       const std::string& key, const std::string& value);
 
 // All key/value pairs of `section` in file order; for keys that occur twice the first one counts.
 // Empty when the file or the section is absent.
