@@ -1,6 +1,7 @@
 // The command decoder over any text, in both modes. The listing must account for the text exactly:
 // mapping every command entry back to its letter and joining the entries gives the text up to where
 // decoding stops, with the line breaks left out; how the text is broken into lines changes nothing.
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <string>
@@ -15,9 +16,9 @@ bool IsCommandLetter(QChar c) {
     return Commands::ListingEntry(c, false) != nullptr;
 }
 
-// Checks one listing against the text it came from (`flat`: the memo's text without line breaks) and
-// stops early only where it must.
-void CheckListing(const QStringList& listing, const QString& flat, bool synchronized) {
+// Checks one listing against the text it came from (`flat`: the memo's text without line breaks);
+// returns how much of the text it accounts for, which is where decoding stopped.
+qsizetype CheckListing(const QStringList& listing, const QString& flat, bool synchronized) {
     QString rebuilt;
     bool previousWasMessage = false;
     for (qsizetype i = 0; i < listing.size(); ++i) {
@@ -48,6 +49,7 @@ void CheckListing(const QStringList& listing, const QString& flat, bool synchron
         const bool endedByZ = !listing.isEmpty() && listing.last() == QLatin1String("Z End");
         FUZZ_CHECK(endedByZ || flat.at(used) == QLatin1Char('*'));
     }
+    return used;
 }
 
 }  // namespace
@@ -67,12 +69,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (qsizetype at = 0; at < flat.size(); at += width)
         wrapped << flat.mid(at, width);
 
+    // Any limit, negative ones included (the operator may type one).
+    const int32_t maxChar = size > 1 ? static_cast<int8_t>(data[1]) : 127;
     QStringList listings[2];
     for (const bool synchronized : {false, true}) {
-        const QStringList listing = Commands::Decode(lines, synchronized);
-        CheckListing(listing, flat, synchronized);
+        const Commands::Decoded decoded =
+            Commands::DecodeText(QByteArray::fromStdString(text), synchronized, maxChar);
+        const QStringList& listing = decoded.rows;
+        const qsizetype used = CheckListing(listing, flat, synchronized);
+        FUZZ_CHECK(Commands::Decode(lines, synchronized) == listing);
         FUZZ_CHECK(Commands::Decode(QStringList{flat}, synchronized) == listing);
         FUZZ_CHECK(Commands::Decode(wrapped, synchronized) == listing);
+        // The count is the whole text's, decoded or not; the alarm compares it with the limit.
+        FUZZ_CHECK(decoded.count == memo.size());
+        FUZZ_CHECK(decoded.tooLong == (decoded.count > maxChar));
+        // Only the decoded part of the text counts for the synchronized beacon.
+        bool anyIncompatible = false;
+        for (QChar c : flat.left(used))
+            anyIncompatible = anyIncompatible || QStringLiteral("AEFINORV").contains(c);
+        FUZZ_CHECK(decoded.incompatible == (synchronized && anyIncompatible));
         listings[synchronized] = listing;
     }
     // The modes differ only in the text of W.
