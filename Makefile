@@ -1,12 +1,13 @@
 # Two set-up commands: `make run` and `make test`. Both install what is missing first.
 BUILD      ?= build
 TEST_BUILD ?= build-test
+FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # `make install` puts the program under PREFIX, staged below DESTDIR when that is set.
 PREFIX     ?= /usr/local
 DESTDIR    ?=
 
-.PHONY: run build test deps bench clean install uninstall package
+.PHONY: run build test deps bench fuzz clean install uninstall package
 
 run: build
 	./$(BUILD)/ZBeacon
@@ -40,8 +41,16 @@ uninstall:
 package: build
 	cd $(BUILD) && cpack -G DEB
 
+# libFuzzer targets built with clang under AddressSanitizer and UBSan; run them with scripts/fuzz-run.
+# (`make test` runs the same targets, built with the test build, over their corpora.)
+fuzz:
+	@scripts/setup-deps --fuzz
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_FUZZ=ON -DZB_TESTS=OFF \
+	      -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
 deps:
 	@scripts/setup-deps
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(FUZZ_BUILD)

@@ -234,12 +234,29 @@ std::optional<std::string> ReadValue(const std::string& section, const std::stri
     if (TextFile::ReadRegularFile(path, text, kMaxFileSize, false) != TextFile::ReadResult::Ok) {
         return std::nullopt;
     }
+    return FindValueIn(text, section, key);
+}
+
+}  // namespace
+
+std::optional<std::string> FindValueIn(std::string_view text, const std::string& section,
+                                       const std::string& key) {
     const auto value = FindValue(text, Trim(section), Trim(key));
     if (!value) return std::nullopt;
     return std::string(*value);
 }
 
-}  // namespace
+std::optional<std::string> WithValueIn(const std::string& text, const std::string& section,
+                                       const std::string& key, const std::string& value) {
+    const std::string_view sectionName = Trim(section);
+    const std::string_view keyName = Trim(key);
+    // An LF would end the line early and let the rest pass for other keys or sections. A CR inside a
+    // value is no line break to the reader, so a value read with one can be written back.
+    if (!ValidSection(sectionName) || !ValidKey(keyName) || value.find('\n') != std::string::npos) {
+        return std::nullopt;
+    }
+    return WithValue(text, sectionName, keyName, Encode(value));
+}
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& def, const std::string& path) {
@@ -251,10 +268,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
                                const std::string& path) {
-    const std::string_view sectionName = Trim(section);
-    const std::string_view keyName = Trim(key);
-    // A line break would end the line early and let the rest pass for other keys or sections.
-    if (!ValidSection(sectionName) || !ValidKey(keyName) || HasLineBreak(value)) {
+    if (!WithValueIn(std::string(), section, key, value)) {
         errno = EINVAL;
         return false;
     }
@@ -270,7 +284,7 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
             // Writing over a file that could not be read would lose everything else in it.
             return false;
     }
-    const std::string updated = WithValue(text, sectionName, keyName, Encode(value));
+    const std::string updated = *WithValueIn(text, section, key, value);
     // Already stored: the file is left alone, but a write to a file this user may not write still
     // fails, whether or not the value changed.
     if (updated == text) return TextFile::MayWrite(path);

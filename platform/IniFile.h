@@ -6,10 +6,10 @@
 //    start of the file is skipped. Bytes are single-byte text and pass through unchanged.
 //  - A line whose first non-blank character is '[' and that holds a ']' is a section header; the name
 //    is the text between the '[' and the first ']', without surrounding blanks. What follows the ']'
-//    is ignored.
+//    is ignored. A line that starts with '[' is never a key line.
 //  - A line whose first non-blank character is ';' or '#' is a comment.
 //  - Any other line holding '=' is a key line: the key is the text before the first '=', the value the
-//    text after it, each without surrounding blanks (spaces and tabs). A value enclosed in a matching
+//    text after it, each without surrounding blanks (spaces, tabs and CRs). A value enclosed in a matching
 //    pair of double or single quotes loses that pair. Lines before the first header belong to no
 //    section.
 //  - Section and key names match without regard to the case of ASCII letters; the first matching
@@ -28,7 +28,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -48,10 +50,20 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 
 // Sets `key` in `section` to `value`, creating the key, the section or the file as needed. Returns
 // false with errno set when the file cannot be read or written, and with errno EINVAL for names or a
-// value that the format cannot hold: a line break anywhere, a ']' in the section name, an empty key
-// name, a key name holding '=' or starting with '[', ';' or '#'.
+// value that the format cannot hold: an LF in the value, a CR or LF in a name, a ']' in the section
+// name, an empty key name, a key name holding '=' or starting with '[', ';' or '#'. Every value that a
+// read can yield can be written.
 bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
                                const std::string& path);
+
+// The same read and write on a file's text held in memory; the functions above read the file, use
+// these, and replace the file when its text changed. FindValueIn yields the stored value whole (not cut
+// to kMaxValueLength), or nothing when the section or the key is absent. WithValueIn yields the text
+// with the key set, or nothing for names or a value that the format cannot hold (see above).
+std::optional<std::string> FindValueIn(std::string_view text, const std::string& section,
+                                       const std::string& key);
+std::optional<std::string> WithValueIn(const std::string& text, const std::string& section,
+                                       const std::string& key, const std::string& value);
 
 // All key/value pairs of `section` in file order; for keys that occur twice the first one counts.
 // Empty when the file or the section is absent.
