@@ -115,10 +115,11 @@ TEST(BeaconProgram, NormalBeaconStoresTheMemoWithoutLineBreaks) {
     // pauses although they are not sent.
     const auto bytes = rig.ReceivedBytesWithTimes();
     ASSERT_EQ(bytes.size(), message.size() + 2);
+    // The simulator stamps a byte when it reads it, which a loaded machine can delay, so single gaps have
+    // only an upper bound; the pace itself is pinned on a clock, and the whole upload's span is checked.
     for (size_t i = 2; i <= message.size(); ++i) {
         const double gap = bytes[i].second - bytes[i - 1].second;
         const int pauses = bytes[i - 1].first == 'b' ? 3 : 1;
-        EXPECT_GE(gap, pauses * kPause - kSlack) << "before character " << i - 1;
         EXPECT_LT(gap, pauses * kPause + 1.0) << "before character " << i - 1;
     }
     EXPECT_GE(bytes[message.size()].second - bytes[1].second, 13 * kPause - kSlack);
