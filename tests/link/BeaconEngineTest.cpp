@@ -128,3 +128,34 @@ TEST(BeaconEngine, AStartDuringAPauseStopsTheInterruptedRule) {
     EXPECT_EQ(host.engine.ReceivedText(), "");
     EXPECT_EQ(host.caption, "Check jumper. Turn beacon off and then on.");
 }
+
+// More text after a question, arriving while its answer's pause runs (a line break, a stray byte), is
+// handled inside the pause and must not answer the same question again: every operation sends exactly
+// what it sends without it. A second y to the first question would become part of the new message.
+TEST(BeaconEngine, TextDuringAnAnswersPauseGetsNoSecondAnswer) {
+    for (LinkMode mode : {LinkMode::Read, LinkMode::Program, LinkMode::Verify}) {
+        for (bool synchronized : {false, true}) {
+            SCOPED_TRACE(LinkModeName(mode).toStdString() + (synchronized ? ", synchronized" : ""));
+            auto run = [&](bool noise) {
+                FakeBeaconHost host(Beacon(synchronized));
+                host.synchronized = synchronized;
+                host.ticks[6] = '1';  // one slot to set
+                host.command = "PSDvvvSQSZ";
+                int extra = 0;
+                host.duringPause = [&] {
+                    if (noise && extra < 100) {
+                        ++extra;
+                        host.pending += extra % 2 ? "\r\n" : " ";
+                    }
+                };
+                EXPECT_TRUE(host.engine.Start(mode));
+                host.beacon.SwitchOn();
+                host.Run();
+                return std::make_pair(host.sent, host.beacon.StoredProgram());
+            };
+            const auto quiet = run(false);
+            EXPECT_EQ(run(true), quiet);
+            EXPECT_EQ(quiet.second, "PSDvvvSQSZ");
+        }
+    }
+}
