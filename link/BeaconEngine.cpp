@@ -188,6 +188,9 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
                 host_.SetTellCaption(QStringLiteral("Sequence Verify Failed"));
             }
             mode_ = LinkMode::VerifyGPS;
+            // The question is answered: when it was already the slot question (the beacon was further
+            // on than the operator thought), its text must not be answered again by the slot rule.
+            received_.clear();
             if (!PauseWithin(1, operation)) return;
             Send('n');
         }

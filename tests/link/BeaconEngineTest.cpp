@@ -92,6 +92,19 @@ TEST(BeaconEngine, ReadVerifyAndTheQuietAfterwards) {
         EXPECT_EQ(host.look, TellLook::Progress);
     }
     {
+        SCOPED_TRACE("verify started while the beacon asks its slot question: answered once");
+        FakeBeaconHost host(Beacon(true));
+        host.command = "PSDvvvSQSZ";
+        ASSERT_TRUE(host.engine.Start(LinkMode::Verify));
+        host.pending = "PSDvvvSQSZ\r\n55 sec 0 0\r\nChange GPS? y/n\r\n";
+        host.Deliver();
+        host.pending = "Beacon running\r\n";
+        host.Deliver();
+        EXPECT_EQ(host.sent, "n");
+        EXPECT_EQ(host.caption, "Beacon Sequence OK");
+        EXPECT_EQ(host.engine.Mode(), LinkMode::VerifyGPS);
+    }
+    {
         SCOPED_TRACE("program of a normal beacon, then the beacon switched on again");
         FakeBeaconHost host(Beacon(false));
         host.command = "KZ";
