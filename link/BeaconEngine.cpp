@@ -149,12 +149,15 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
             received_ = "Command: " + ModeName() + "\r";
         }
         if (mode_ == LinkMode::Program) {
+            // The question is replaced before the pause, like every other answered one: text that
+            // arrives during the pause is handled inside it and must not find the question again (a
+            // second y would go into the new message). That text is kept for the next rules.
+            received_ = "Command: " + ModeName() + "\r";
             if (!PauseWithin(1, operation)) return;
             Send('y');
             host_.SetTellLook(TellLook::Progress);
             host_.SetTellCaption(QStringLiteral("Programming Beacon"));
             host_.SetStatus(QStringLiteral("Programming Beacon"));
-            received_ = "Command: " + ModeName() + "\r";
         }
         if (mode_ == LinkMode::ProgramGPS && !received_.contains("GPS? y/n")) {
             // Any other question after the message means the beacon was switched on again after a
@@ -185,6 +188,9 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
                 host_.SetTellCaption(QStringLiteral("Sequence Verify Failed"));
             }
             mode_ = LinkMode::VerifyGPS;
+            // The question is answered: when it was already the slot question (the beacon was further
+            // on than the operator thought), its text must not be answered again by the slot rule.
+            received_.clear();
             if (!PauseWithin(1, operation)) return;
             Send('n');
         }

@@ -92,6 +92,19 @@ TEST(BeaconEngine, ReadVerifyAndTheQuietAfterwards) {
         EXPECT_EQ(host.look, TellLook::Progress);
     }
     {
+        SCOPED_TRACE("verify started while the beacon asks its slot question: answered once");
+        FakeBeaconHost host(Beacon(true));
+        host.command = "PSDvvvSQSZ";
+        ASSERT_TRUE(host.engine.Start(LinkMode::Verify));
+        host.pending = "PSDvvvSQSZ\r\n55 sec 0 0\r\nChange GPS? y/n\r\n";
+        host.Deliver();
+        host.pending = "Beacon running\r\n";
+        host.Deliver();
+        EXPECT_EQ(host.sent, "n");
+        EXPECT_EQ(host.caption, "Beacon Sequence OK");
+        EXPECT_EQ(host.engine.Mode(), LinkMode::VerifyGPS);
+    }
+    {
         SCOPED_TRACE("program of a normal beacon, then the beacon switched on again");
         FakeBeaconHost host(Beacon(false));
         host.command = "KZ";
@@ -127,4 +140,35 @@ TEST(BeaconEngine, AStartDuringAPauseStopsTheInterruptedRule) {
     EXPECT_EQ(host.engine.Mode(), LinkMode::Verify);
     EXPECT_EQ(host.engine.ReceivedText(), "");
     EXPECT_EQ(host.caption, "Check jumper. Turn beacon off and then on.");
+}
+
+// More text after a question, arriving while its answer's pause runs (a line break, a stray byte), is
+// handled inside the pause and must not answer the same question again: every operation sends exactly
+// what it sends without it. A second y to the first question would become part of the new message.
+TEST(BeaconEngine, TextDuringAnAnswersPauseGetsNoSecondAnswer) {
+    for (LinkMode mode : {LinkMode::Read, LinkMode::Program, LinkMode::Verify}) {
+        for (bool synchronized : {false, true}) {
+            SCOPED_TRACE(LinkModeName(mode).toStdString() + (synchronized ? ", synchronized" : ""));
+            auto run = [&](bool noise) {
+                FakeBeaconHost host(Beacon(synchronized));
+                host.synchronized = synchronized;
+                host.ticks[6] = '1';  // one slot to set
+                host.command = "PSDvvvSQSZ";
+                int extra = 0;
+                host.duringPause = [&] {
+                    if (noise && extra < 100) {
+                        ++extra;
+                        host.pending += extra % 2 ? "\r\n" : " ";
+                    }
+                };
+                EXPECT_TRUE(host.engine.Start(mode));
+                host.beacon.SwitchOn();
+                host.Run();
+                return std::make_pair(host.sent, host.beacon.StoredProgram());
+            };
+            const auto quiet = run(false);
+            EXPECT_EQ(run(true), quiet);
+            EXPECT_EQ(quiet.second, "PSDvvvSQSZ");
+        }
+    }
 }

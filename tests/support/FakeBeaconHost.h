@@ -18,11 +18,12 @@ public:
     explicit FakeBeaconHost(zbsim::BeaconConfig config = {}) : beacon(std::move(config)) {}
 
     // Delivers up to `limit` bytes of what the beacon has printed, `chunk` bytes per data event (0: all
-    // at once).
+    // at once), or the sizes of `chunks` in turn when it is not empty.
     void Deliver(size_t limit = std::string::npos) {
         limit = std::min(limit, pending.size());
         while (limit > 0 && !pending.empty()) {
-            const size_t n = std::min({chunk == 0 ? limit : chunk, limit, pending.size()});
+            const size_t size = chunks.empty() ? chunk : chunks[nextChunk++ % chunks.size()];
+            const size_t n = std::min({size == 0 ? limit : size, limit, pending.size()});
             const QByteArray text = QByteArray::fromStdString(pending.substr(0, n));
             pending.erase(0, n);
             limit -= n;
@@ -90,6 +91,8 @@ public:
     zbsim::BeaconLogic beacon;
     BeaconEngine engine{*this};
     size_t chunk = 0;
+    std::vector<size_t> chunks;
+    size_t nextChunk = 0;
     std::string pending;  // printed by the beacon, not yet delivered
     QByteArray command;
     QString caption;

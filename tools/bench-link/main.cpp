@@ -39,22 +39,19 @@
 #include "platform/Clock.h"
 #include "platform/Serial.h"
 #include "platform/Thread.h"
+#include "tools/common/WindowBench.h"
 #include "tools/sim/BeaconSimulator.h"
 
 namespace {
 
+using bench::CpuSeconds;
+using bench::QuietDialogs;
+using bench::Report;
+using bench::WaitUntil;
+using bench::WallSeconds;
+
 constexpr double kUnit = 0.9936;  // seconds per Delay unit
 constexpr int kPort = 9;
-
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-double WallSeconds() {
-    return static_cast<double>(Clock::MonotonicNs()) / 1e9;
-}
 
 struct Stats {
     double median = 0, max = 0;
@@ -66,52 +63,6 @@ Stats Summarise(std::vector<double> values) {
     const size_t n = values.size();
     const double median = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
     return {median, values.back()};
-}
-
-bool Report(const char* what, double value, double target, const char* unit) {
-    const bool ok = value < target;
-    std::printf("  %-52s %9.3f %-3s (target < %g %s) %s\n", what, value, unit, target, unit,
-                ok ? "ok" : "MISSED");
-    return ok;
-}
-
-// The bench answers no box: a question is answered No, an error is printed and counted.
-class QuietDialogs : public IDialogs {
-public:
-    int Errors = 0;
-    TAnswer Warning(const QString&, const QString& text) override {
-        std::fprintf(stderr, "bench-link: unexpected question: %s\n", qPrintable(text));
-        return TAnswer::No;
-    }
-    void Message(const QString&, const QString&) override {}
-    void Error(const QString& text) override {
-        ++Errors;
-        std::fprintf(stderr, "bench-link: error: %s\n", qPrintable(text));
-    }
-    bool OpenFile(const TFileDialogRequest&, QString&) override { return false; }
-    bool SaveFile(const TFileDialogRequest&, QString&) override { return false; }
-    bool InputQuery(const QString&, const QString&, QString&) override { return false; }
-    bool OpenDocument(const QString&) override { return true; }
-};
-
-// Runs the event loop until `done` holds (checked every 20 ms) or the time runs out.
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(20);
-    bool finished = done();
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done()) {
-            finished = true;
-            loop.quit();
-        }
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    if (!finished) {
-        poll.start();
-        loop.exec();
-    }
-    return finished;
 }
 
 // The program's window in a scratch program folder, with the simulator's device open as its port.
@@ -186,14 +137,14 @@ public:
     }
 
     QTemporaryDir dir;
-    QuietDialogs dialogs;
+    QuietDialogs dialogs{"bench-link"};
     zbsim::BeaconSimulator sim;
     std::unique_ptr<TForm1> form;
     std::unique_ptr<TDebug> debug;
 };
 
 bool PacedWait() {
-    QuietDialogs dialogs;
+    QuietDialogs dialogs{"bench-link"};
     QTemporaryDir dir;
     TForm1 form(dir.path(), dialogs);
     form.Create();

@@ -1,0 +1,90 @@
+// The beacon dialogue over any text from the beacon, cut into data events of any sizes, from any
+// starting state, with pauses that take no time (the text that arrives during a pause is handled
+// inside it, as the window's event loop does). Nothing may crash or hang; the received text stays
+// bounded; and no question is answered twice: the answers never outnumber the questions in the text.
+//
+// A question is what a rule answers: a line ending in "y/n" CR LF, the message question "sg? y/n"
+// (counted once when its CR LF follows), the set-or-clear question "s/c" and the time question "sec?".
+// An answer is one whole reply, counted by the host's AnswerSent: the slot time's digits and CR are one.
+//
+// Input: byte 0 chooses the starting state, the synchronized option, the GPS menu's ticks, the command
+// string and whether a pause handles a data event; byte 1
+// the sizes of the data events; byte 2 the beacon's slot table; the rest is the beacon's text.
+#include <QByteArray>
+#include <cstdint>
+#include <string>
+
+#include "FuzzSupport.h"
+#include "tests/support/FakeBeaconHost.h"
+
+namespace {
+
+size_t Count(const std::string& text, const std::string& fragment) {
+    size_t n = 0;
+    for (size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1))
+        ++n;
+    return n;
+}
+
+size_t Questions(const std::string& text) {
+    return Count(text, "y/n\r\n") + Count(text, "sg? y/n") - Count(text, "sg? y/n\r\n") + Count(text, "s/c") +
+           Count(text, "sec?");
+}
+
+// A table of 24 slots from one byte: its bits spread over the slots, with a stray character now and
+// then (the flags are copied from the listing whatever they are).
+QByteArray Table(uint8_t bits) {
+    QByteArray table(BeaconEngine::kSlotCount, '0');
+    for (int i = 0; i < BeaconEngine::kSlotCount; ++i)
+        table[i] = (bits >> (i % 8)) & 1 ? '1' : '0';
+    if (bits % 7 == 0) table[bits % BeaconEngine::kSlotCount] = 'x';
+    return table;
+}
+
+class Host : public FakeBeaconHost {
+public:
+    void ReceivedTextGrew() override { FUZZ_CHECK(engine.ReceivedText().size() <= BeaconEngine::kMaxReceivedText); }
+    // A pause handles the next data event, or none.
+    void Pause(double units) override {
+        pauses.push_back(units);
+        if (eventInPause) Deliver(NextSize());
+    }
+    size_t NextSize() const { return chunks.empty() ? pending.size() : chunks[nextChunk % chunks.size()]; }
+
+    bool eventInPause = false;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 3) return 0;
+    Host host;
+    const LinkMode start = static_cast<LinkMode>((data[0] & 0x0F) % 9);
+    host.synchronized = (data[0] & 0x10) != 0;
+    host.ticks = (data[0] & 0x20) ? Table(data[0]) : QByteArray("100000000000100000000000");
+    host.command = (data[0] & 0x40) ? QByteArray("PSDvvvSQSZ") : QByteArray();
+    host.eventInPause = (data[0] & 0x80) != 0;
+    // Event sizes from 1 to 16 bytes, in a pattern of the byte's choosing; 0 delivers all at once.
+    if (data[1] != 0) {
+        for (int i = 0; i < 8; ++i)
+            host.chunks.push_back(1 + ((data[1] * (i + 3) + i) % 16));
+    }
+    if (data[2] != 0) host.engine.SetSlotMask(Table(data[2]));
+    host.engine.SetMode(start);
+    host.pending.assign(reinterpret_cast<const char*>(data + 3), size - 3);
+    const std::string stream = host.pending;
+
+    // One event at a time; a countdown started by the message request runs out before the next one.
+    while (!host.pending.empty()) {
+        host.Deliver(host.NextSize());
+        FUZZ_CHECK(host.engine.ReceivedText().size() <= BeaconEngine::kMaxReceivedText);
+        if (host.countdown) {
+            host.countdown = false;
+            host.engine.CountdownExpired();
+            FUZZ_CHECK(!host.busy);
+        }
+    }
+    FUZZ_CHECK(static_cast<size_t>(host.answers) <= Questions(stream));
+    FUZZ_CHECK(host.engine.SlotMask().isEmpty() || host.engine.SlotMask().size() == BeaconEngine::kSlotCount);
+    return 0;
+}
