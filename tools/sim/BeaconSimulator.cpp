@@ -587,7 +587,7 @@ void BeaconSimulator::RecordLocked(Direction direction, std::string bytes, int64
                                 "the transcript is full; further traffic is not recorded"};
     }
     if (hasSink_) sinkQueue_.push_back(entry);
-    transcript_.push_back(std::move(entry));
+    if (options_.keepTranscript) transcript_.push_back(std::move(entry));
 }
 
 void BeaconSimulator::NoteLocked(std::string text) {

@@ -34,6 +34,9 @@ struct BeaconOptions {
     // A symbolic link to the device under this name while an adapter is plugged in (empty: none), so
     // that a restarted simulator or a replugged adapter comes back under the same name.
     std::string linkPath;
+    // Keep every transcript entry for Transcript(). A long run that never asks for it turns this off,
+    // so that the simulator's memory stays the same from dialogue to dialogue.
+    bool keepTranscript = true;
 };
 
 // Limits of the pacing options, so that a typing slip cannot freeze the beacon for hours.

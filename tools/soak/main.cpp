@@ -160,6 +160,7 @@ struct Beacon {
         zbsim::BeaconOptions options;
         options.synchronized = synchronized;
         options.linkPath = std::move(link);
+        options.keepTranscript = false;  // the soak reads only what the tool sent and the answer delays
         return options;
     }
     int port;
