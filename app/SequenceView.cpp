@@ -109,7 +109,12 @@ void TForm1::SequenceDrawItem(TCanvas& Canvas, int Index, const QRect& Rect) {
     const QListWidgetItem* item = Sequence->item(Index);
     const QString s = item ? item->text() : QString();
     const bool startsWithLetter = !s.isEmpty() && s.at(0).unicode() >= 'A' && s.at(0).unicode() <= 'Z';
-    if (!s.isEmpty() && !startsWithLetter) Canvas.Brush = QColor(255, 255, 255);
+    if (!s.isEmpty() && !startsWithLetter) {
+        // Message rows are white whatever the selection or the desktop's colours, so their text is black:
+        // the selection's (or a dark theme's) light text colour would vanish on them.
+        Canvas.Brush = QColor(255, 255, 255);
+        Canvas.FontColor = QColor(0, 0, 0);
+    }
     if (Synchronized->isChecked() && !s.isEmpty() && Commands::IsIncompatibleWithSynchronized(s.at(0))) {
         Canvas.Brush = QColor(255, 0, 0);
         TellAlert();

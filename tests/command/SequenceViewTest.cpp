@@ -61,6 +61,12 @@ TEST_F(SequenceView, MessageRowsAreWhiteAndCommandRowsKeepTheListColour) {
     EXPECT_EQ(Fill(image, 3), kWhite);
     // Below the last row the list shows its own background.
     EXPECT_EQ(image.pixelColor(image.width() - 6, 8 * 16 + 8), kCyan);
+
+    // A selected message row stays white, and its text stays readable on it.
+    form->Sequence->setCurrentRow(3);
+    const QImage selected = Render();
+    EXPECT_EQ(Fill(selected, 3), kWhite);
+    EXPECT_FALSE(InkColumns(selected, 3).isEmpty());
 }
 
 TEST_F(SequenceView, RowsThatStartWithGJOrYLookLikeCommands) {
