@@ -9,8 +9,12 @@
 //
 // Input: byte 0 chooses the starting state, the synchronized option, the GPS menu's ticks, the command
 // string and whether a pause handles a data event; byte 1
-// the sizes of the data events; byte 2 the beacon's slot table; the rest is the beacon's text.
+// the sizes of the data events; byte 2 the beacon's slot table; the rest is the beacon's text. In it a
+// NUL byte is not text but the operator pressing a start button (Read, Program or Verify, by the byte
+// after it), between two data events or during a pause: the new operation takes over, and the one it
+// interrupted must send nothing more.
 #include <QByteArray>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -41,18 +45,42 @@ QByteArray Table(uint8_t bits) {
     return table;
 }
 
+constexpr char kStartButton = '\0';
+
 class Host : public FakeBeaconHost {
 public:
     void ReceivedTextGrew() override { FUZZ_CHECK(engine.ReceivedText().size() <= BeaconEngine::kMaxReceivedText); }
-    // A pause handles the next data event, or none.
+    // A pause handles the next event, or none.
     void Pause(double units) override {
         pauses.push_back(units);
-        if (eventInPause) Deliver(NextSize());
+        if (eventInPause) NextEvent();
     }
-    size_t NextSize() const { return chunks.empty() ? pending.size() : chunks[nextChunk % chunks.size()]; }
+    // The next data event, which ends before the next button press, or the press itself.
+    void NextEvent() {
+        if (pending.empty()) return;
+        if (pending.front() != kStartButton) {
+            const size_t size = chunks.empty() ? pending.size() : chunks[nextChunk % chunks.size()];
+            Deliver(std::min(size, pending.find(kStartButton)));
+            return;
+        }
+        const unsigned char which = pending.size() > 1 ? static_cast<unsigned char>(pending[1]) : 0;
+        pending.erase(0, 2);
+        static constexpr LinkMode kButtons[] = {LinkMode::Read, LinkMode::Program, LinkMode::Verify};
+        engine.Start(kButtons[which % 3]);
+    }
 
     bool eventInPause = false;
 };
+
+// The beacon's text without the button presses.
+std::string Text(const std::string& stream) {
+    std::string text;
+    for (size_t i = 0; i < stream.size(); ++i) {
+        if (stream[i] == kStartButton) ++i;
+        else text += stream[i];
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -72,11 +100,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (data[2] != 0) host.engine.SetSlotMask(Table(data[2]));
     host.engine.SetMode(start);
     host.pending.assign(reinterpret_cast<const char*>(data + 3), size - 3);
-    const std::string stream = host.pending;
+    const std::string text = Text(host.pending);
 
     // One event at a time; a countdown started by the message request runs out before the next one.
     while (!host.pending.empty()) {
-        host.Deliver(host.NextSize());
+        host.NextEvent();
         FUZZ_CHECK(host.engine.ReceivedText().size() <= BeaconEngine::kMaxReceivedText);
         if (host.countdown) {
             host.countdown = false;
@@ -84,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(!host.busy);
         }
     }
-    FUZZ_CHECK(static_cast<size_t>(host.answers) <= Questions(stream));
+    FUZZ_CHECK(static_cast<size_t>(host.answers) <= Questions(text));
     FUZZ_CHECK(host.engine.SlotMask().isEmpty() || host.engine.SlotMask().size() == BeaconEngine::kSlotCount);
     return 0;
 }
