@@ -25,6 +25,9 @@
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +37,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/Unit2.h"
@@ -121,8 +125,10 @@ Resources Measure() {
     std::ifstream status("/proc/self/status");
     std::string key;
     while (status >> key) {
-        if (key == "VmRSS:") status >> r.residentKb;
-        else if (key == "Threads:") status >> r.threads;
+        if (key == "VmRSS:")
+            status >> r.residentKb;
+        else if (key == "Threads:")
+            status >> r.threads;
         status.ignore(1 << 20, '\n');
     }
     r.descriptorList = ListFolder("/proc/self/fd", [&](const std::string& name) {
@@ -137,6 +143,60 @@ Resources Measure() {
     });
     return r;
 }
+
+// The machine's own timing, for comparison with the answer delays: a thread that sleeps 50 ms again
+// and again and records how late each sleep ends. On a shared or virtual machine a few of these are
+// several milliseconds late with no program involved; an answer delay waits on four such wake-ups
+// (the beacon's write, the window's reader, its pause, the beacon's reader).
+class TimerProbe {
+public:
+    void Start() {
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+                std::this_thread::sleep_until(due);
+                const double late =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - due).count();
+                // Counted in steps of 0.1 ms, so that the probe's own memory stays the same all along.
+                ++counts_[std::min(static_cast<size_t>(std::max(late, 0.0) * 1e4), counts_.size() - 1)];
+                max_ = std::max(max_, late);
+                ++total_;
+            }
+        });
+    }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    // After Stop.
+    void Print(double tolerance) const {
+        if (total_ == 0) return;
+        // The lateness below which a share of the sleeps ended, to the step.
+        const auto quantile = [&](double share) {
+            size_t seen = 0;
+            for (size_t i = 0; i < counts_.size(); ++i) {
+                seen += counts_[i];
+                if (static_cast<double>(seen) >= share * static_cast<double>(total_)) return (i + 1) * 0.1;
+            }
+            return counts_.size() * 0.1;
+        };
+        size_t over = 0;
+        for (size_t i = static_cast<size_t>(tolerance * 1e4); i < counts_.size(); ++i)
+            over += counts_[i];
+        std::printf(
+            "  the machine's own timer, for comparison: %zu sleeps of 50 ms, late by at most %.1f ms\n"
+            "    for half, %.1f ms for 99 %%, %.2f ms at worst; %zu of them %.0f ms or more late\n",
+            total_, quantile(0.5), quantile(0.99), max_ * 1000, over, tolerance * 1000);
+    }
+
+private:
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    // Written by the thread until Stop.
+    std::array<size_t, 1000> counts_{};  // sleeps late by [0.1 i, 0.1 (i + 1)) ms; the last: 99.9 ms or more
+    double max_ = 0;                     // seconds
+    size_t total_ = 0;
+};
 
 enum class Operation { Read, Program, Verify };
 
@@ -174,6 +234,7 @@ public:
 
     bool Run() {
         if (!Start()) return false;
+        probe_.Start();  // before the first count of threads, so that it is in both
         const int total = options_.warmUp + options_.dialogues;
         Resources before;
         double cpu0 = 0, wall0 = 0;
@@ -190,6 +251,7 @@ public:
         CheckNothingMore();
         const double cpuShare = (bench::CpuSeconds() - cpu0) / (bench::WallSeconds() - wall0) * 100;
         const Resources after = Measure();
+        probe_.Stop();
         return Summary(before, after, cpuShare);
     }
 
@@ -198,8 +260,10 @@ private:
         if (!dir_.isValid() || !names_.isValid()) return false;
         // The stable names live in a folder of the run's own, as /dev/serial/by-id does for adapters.
         Serial::SetStableNameFolder(names_.path().toStdString());
-        beacons_[0] = std::make_unique<Beacon>(false, 9, names_.filePath("usb-Zindle_Beacon_PLAIN-if00").toStdString());
-        beacons_[1] = std::make_unique<Beacon>(true, 10, names_.filePath("usb-Zindle_Beacon_GPS-if00").toStdString());
+        beacons_[0] =
+            std::make_unique<Beacon>(false, 9, names_.filePath("usb-Zindle_Beacon_PLAIN-if00").toStdString());
+        beacons_[1] =
+            std::make_unique<Beacon>(true, 10, names_.filePath("usb-Zindle_Beacon_GPS-if00").toStdString());
         for (auto& beacon : beacons_) {
             std::string error;
             if (!beacon->sim.Start(&error)) {
@@ -213,8 +277,7 @@ private:
         form_->SetDebugWindow(debug_.get());
         form_->show();
         // The window's start-up reads the port map from its settings; the beacons' names come after.
-        Serial::SetPortMap({{beacons_[0]->port, beacons_[0]->link},
-                            {beacons_[1]->port, beacons_[1]->link}});
+        Serial::SetPortMap({{beacons_[0]->port, beacons_[0]->link}, {beacons_[1]->port, beacons_[1]->link}});
         return true;
     }
 
@@ -339,7 +402,8 @@ private:
         lastSent_ = {&sim, sim.Received().size(), index};
         ++dialogues_;
 
-        const std::string label = std::string(OperationName(op)) + (synchronized ? " (synchronized)" : " (plain)");
+        const std::string label =
+            std::string(OperationName(op)) + (synchronized ? " (synchronized)" : " (plain)");
         if (!finished || sent != expected) {
             Fault(index, label + ": sent \"" + zbsim::Readable(sent) + "\", expected \"" +
                              zbsim::Readable(expected) + "\"" + (finished ? "" : " (timed out)"));
@@ -349,14 +413,15 @@ private:
                 if (form_->MemoText().toStdString() != sim.StoredProgram())
                     Fault(index, label + ": the memo holds \"" + form_->MemoText().toStdString() + "\"");
                 if (synchronized && Ticks().toStdString() != sim.Slots())
-                    Fault(index, label + ": the GPS menu ticks " + Ticks().toStdString() + ", the beacon has " +
-                                     sim.Slots());
+                    Fault(index, label + ": the GPS menu ticks " + Ticks().toStdString() +
+                                     ", the beacon has " + sim.Slots());
                 break;
             case Operation::Program:
                 if (sim.StoredProgram() != memo.toStdString())
                     Fault(index, label + ": the beacon stored \"" + sim.StoredProgram() + "\"");
                 if (sim.Slots() != wantedSlots)
-                    Fault(index, label + ": the beacon's slots are " + sim.Slots() + ", wanted " + wantedSlots);
+                    Fault(index,
+                          label + ": the beacon's slots are " + sim.Slots() + ", wanted " + wantedSlots);
                 break;
             case Operation::Verify: {
                 const QString want = synchronized ? QStringLiteral("Beacon Sequence OK - GPS Verified")
@@ -381,7 +446,8 @@ private:
         if (lastSent_.sim == nullptr) return;
         const std::string now = lastSent_.sim->Received();
         if (now.size() != lastSent_.size)
-            Fault(lastSent_.index, "sent \"" + zbsim::Readable(now.substr(lastSent_.size)) + "\" after its end");
+            Fault(lastSent_.index,
+                  "sent \"" + zbsim::Readable(now.substr(lastSent_.size)) + "\" after its end");
         lastSent_.sim = nullptr;
     }
 
@@ -398,16 +464,17 @@ private:
             double target;  // seconds; 0: no target
         };
         const Kind kinds[] = {
-            {zbsim::Prompt::ChangeProgram, kUnit},     {zbsim::Prompt::ChangeMessage, kUnit},
-            {zbsim::Prompt::ChangeSlots, kUnit},       {zbsim::Prompt::SetOrClear, 0.5 * kUnit},
-            {zbsim::Prompt::SlotTime, 0.5 * kUnit},    {zbsim::Prompt::EnterProgram, 0},
+            {zbsim::Prompt::ChangeProgram, kUnit},  {zbsim::Prompt::ChangeMessage, kUnit},
+            {zbsim::Prompt::ChangeSlots, kUnit},    {zbsim::Prompt::SetOrClear, 0.5 * kUnit},
+            {zbsim::Prompt::SlotTime, 0.5 * kUnit}, {zbsim::Prompt::EnterProgram, 0},
         };
-        std::printf("  answer delays (s): count, min, median, max; target within %.0f ms\n", kDelayTolerance * 1000);
+        std::printf("  answer delays (s): count, min, median, max; target within %.0f ms\n",
+                    kDelayTolerance * 1000);
         for (const Kind& kind : kinds) {
             const std::vector<double>& values = delays_[kind.prompt];
             if (values.empty()) continue;
             const zbsim::DelayStats s = zbsim::Summarize(values);
-            double worst = 0;  // the farthest from the target, early (-) or late (+)
+            double worst = 0;    // the farthest from the target, early (-) or late (+)
             size_t outside = 0;  // how many missed the target
             for (double v : values) {
                 if (std::abs(v - kind.target) > std::abs(worst)) worst = v - kind.target;
@@ -424,10 +491,12 @@ private:
                             worst * 1000, met ? "ok" : ("MISSED by " + std::to_string(outside)).c_str());
             }
         }
+        probe_.Print(kDelayTolerance);
         const long growthKb = after.residentKb - before.residentKb;
         std::printf("  resident memory: %ld kB at the start, %ld kB at the end\n", before.residentKb,
                     after.residentKb);
-        bool lean = bench::Report("resident memory growth", static_cast<double>(growthKb) / 1024.0, 1.0, "MB");
+        bool lean =
+            bench::Report("resident memory growth", static_cast<double>(growthKb) / 1024.0, 1.0, "MB");
         std::printf("  open descriptors: %d at the start, %d at the end %s\n", before.descriptors,
                     after.descriptors, before.descriptors == after.descriptors ? "ok" : "MISSED");
         std::printf("  threads: %d at the start, %d at the end %s\n", before.threads, after.threads,
@@ -463,6 +532,7 @@ private:
     std::unique_ptr<TDebug> debug_;
     std::map<zbsim::Prompt, std::vector<double>> delays_;
     LastSent lastSent_;
+    TimerProbe probe_;
     int faults_ = 0;
     int dialogues_ = 0;
     int replugs_ = 0;
