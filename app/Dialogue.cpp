@@ -165,6 +165,10 @@ void TForm1::StartCountdown() {
     SendX->SetEnabled(true);
 }
 
+void TForm1::StopCountdown() {
+    SendX->SetEnabled(false);
+}
+
 void TForm1::SetBusy(bool busy) {
     if (busy) {
         QApplication::setOverrideCursor(Qt::WaitCursor);

@@ -39,8 +39,11 @@ QString Literal(QString text) {
 }
 }  // namespace
 
+// A port choice also ends the running operation: its pending answer or upload belongs to the device
+// it was started on and goes nowhere else.
 int TForm1::BeginPortChoice() {
     if (reconnect_) reconnect_->stop();
+    Engine->EndOperation();
     return ++portChoice_;
 }
 

@@ -53,11 +53,14 @@ bool TCommandMemo::IsSingleByte(const QString& text) {
     return true;
 }
 
+// The toolkit hands no data at all when a selection's owner went away before it was fetched (a middle-
+// button paste from a window just closed): there is nothing to paste then.
 bool TCommandMemo::canInsertFromMimeData(const QMimeData* source) const {
-    return source->hasText() && IsSingleByte(source->text());
+    return source != nullptr && source->hasText() && IsSingleByte(source->text());
 }
 
 void TCommandMemo::insertFromMimeData(const QMimeData* source) {
+    if (source == nullptr) return;
     if (!source->hasText() || !IsSingleByte(source->text())) {
         QApplication::beep();
         return;

@@ -272,6 +272,7 @@ public:
     void WriteChar(char c) override;
     void Pause(double units) override;
     void StartCountdown() override;
+    void StopCountdown() override;
     void SetBusy(bool busy) override;
     void ReceivedTextGrew() override;
 

@@ -12,7 +12,9 @@
 // the sizes of the data events; byte 2 the beacon's slot table; the rest is the beacon's text. In it a
 // NUL byte is not text but the operator pressing a start button (Read, Program or Verify, by the byte
 // after it), between two data events or during a pause: the new operation takes over, and the one it
-// interrupted must send nothing more.
+// interrupted must send nothing more. That is checked: no byte goes out right after a pause in which a
+// button was pressed, and a countdown that ends after a press (a timer whose stop came too late) sends
+// nothing. The lowest bit of byte 1 lets one more event run before the countdown ends.
 #include <QByteArray>
 #include <algorithm>
 #include <cstdint>
@@ -50,26 +52,54 @@ constexpr char kStartButton = '\0';
 class Host : public FakeBeaconHost {
 public:
     void ReceivedTextGrew() override { FUZZ_CHECK(engine.ReceivedText().size() <= BeaconEngine::kMaxReceivedText); }
-    // A pause handles the next event, or none.
+    // A pause handles the next event, or none. When a button was pressed inside it, the rule that
+    // paused was interrupted: it must not send.
     void Pause(double units) override {
         pauses.push_back(units);
+        interrupted = false;
+        const unsigned before = presses;
         if (eventInPause) NextEvent();
+        interrupted = presses != before;
+    }
+    void WriteChar(char c) override {
+        FUZZ_CHECK(!interrupted);
+        FakeBeaconHost::WriteChar(c);
+    }
+    void StartCountdown() override {
+        countdown = true;
+        countdownPresses = presses;
+    }
+    // The stop is not carried out, as a timer tick already on its way would still arrive.
+    void StopCountdown() override {}
+    void RunCountdown() {
+        countdown = false;
+        interrupted = false;
+        const bool stale = presses != countdownPresses;
+        const size_t before = sent.size();
+        engine.CountdownExpired();
+        FUZZ_CHECK(!busy);
+        if (stale) FUZZ_CHECK(sent.size() == before);
     }
     // The next data event, which ends before the next button press, or the press itself.
     void NextEvent() {
         if (pending.empty()) return;
         if (pending.front() != kStartButton) {
             const size_t size = chunks.empty() ? pending.size() : chunks[nextChunk % chunks.size()];
+            interrupted = false;  // a new event's handler runs
             Deliver(std::min(size, pending.find(kStartButton)));
             return;
         }
         const unsigned char which = pending.size() > 1 ? static_cast<unsigned char>(pending[1]) : 0;
         pending.erase(0, 2);
+        ++presses;
         static constexpr LinkMode kButtons[] = {LinkMode::Read, LinkMode::Program, LinkMode::Verify};
         engine.Start(kButtons[which % 3]);
     }
 
     bool eventInPause = false;
+    unsigned presses = 0;
+    unsigned countdownPresses = 0;
+    bool interrupted = false;
 };
 
 // The beacon's text without the button presses.
@@ -102,16 +132,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     host.pending.assign(reinterpret_cast<const char*>(data + 3), size - 3);
     const std::string text = Text(host.pending);
 
-    // One event at a time; a countdown started by the message request runs out before the next one.
+    // One event at a time; a countdown started by the message request runs out before the next one,
+    // or after it.
+    const bool countdownLate = (data[1] & 1) != 0;
     while (!host.pending.empty()) {
+        const bool counting = host.countdown;
+        host.interrupted = false;
         host.NextEvent();
         FUZZ_CHECK(host.engine.ReceivedText().size() <= BeaconEngine::kMaxReceivedText);
-        if (host.countdown) {
-            host.countdown = false;
-            host.engine.CountdownExpired();
-            FUZZ_CHECK(!host.busy);
-        }
+        if (host.countdown && (!countdownLate || counting)) host.RunCountdown();
     }
+    if (host.countdown) host.RunCountdown();
     FUZZ_CHECK(static_cast<size_t>(host.answers) <= Questions(text));
     FUZZ_CHECK(host.engine.SlotMask().isEmpty() || host.engine.SlotMask().size() == BeaconEngine::kSlotCount);
     return 0;

@@ -1,5 +1,8 @@
 #include "link/BeaconEngine.h"
 
+#include <algorithm>
+
+#include "command/CommandText.h"
 #include "link/SlotListing.h"
 
 namespace {
@@ -58,7 +61,30 @@ bool BeaconEngine::Start(LinkMode mode) {
     received_.clear();
     mode_ = mode;
     ++operation_;
+    host_.StopCountdown();  // a countdown belongs to the operation that started it
+    answeredYes_ = false;
+    listingMayFollowRead_ = false;
+    slotChange_.reset();
     return true;
+}
+
+void BeaconEngine::EndOperation() {
+    ++operation_;
+    host_.StopCountdown();
+    mode_ = LinkMode::Idle;
+    received_.clear();
+    answeredYes_ = false;
+    listingMayFollowRead_ = false;
+    slotChange_.reset();
+}
+
+bool BeaconEngine::FirstQuestionAsked() const {
+    qsizetype firstBreak = 0;
+    while (firstBreak < received_.size() && received_.at(firstBreak) != '\r' &&
+           received_.at(firstBreak) != '\n')
+        ++firstBreak;
+    // "y/n" CR LF whose CR is past the end of the first line.
+    return received_.indexOf("y/n\r\n", std::max<qsizetype>(0, firstBreak - 2)) >= 0;
 }
 
 bool BeaconEngine::IsPromptLine(const QByteArray& line) {
@@ -86,7 +112,7 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
     host_.ReceivedTextGrew();
 
     if (mode_ == LinkMode::Read) {
-        host_.SetCommandText(received_);
+        host_.SetCommandText(Commands::CommandTextFrom(received_));
         host_.SetTellLook(TellLook::Neutral);
         host_.SetTellCaption(QStringLiteral("Reading"));
         host_.SetStatus(QStringLiteral("Reading"));
@@ -109,13 +135,15 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
     if (received_.contains("s/c") && mode_ == LinkMode::ProgramGPS2) {
         mode_ = LinkMode::ProgramGPS3;
         received_ = "ProgramGPS3\r";
-        if (SlotSearch(operation)) return;
+        if (SetOrClearSlot(operation)) return;
     }
     // A question ending in "y/n" CR LF; each step sees the state the step before left.
     if (received_.contains("y/n\r\n")) {
         if (received_.contains("55 sec") && received_.contains("GPS? y/n")) {
             if (!host_.SynchronizedOption()) host_.TickSynchronizedOption();
             ReadSlotListing();
+            if (mode_ == LinkMode::Idle && listingMayFollowRead_) mode_ = LinkMode::ReadGPS;
+            listingMayFollowRead_ = false;
             if (mode_ == LinkMode::ReadGPS) {
                 received_.clear();
                 mode_ = LinkMode::Idle;
@@ -137,7 +165,7 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
                 Send('n');
             }
         }
-        if (mode_ == LinkMode::Read) {
+        if (mode_ == LinkMode::Read && FirstQuestionAsked()) {
             mode_ = LinkMode::Idle;
             received_ = "Command: " + ModeName() + "\r";
             if (!PauseWithin(1, operation)) return;
@@ -147,14 +175,18 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
             host_.SetStatus(QString());
             host_.RebuildListing();
             received_ = "Command: " + ModeName() + "\r";
+            // A beacon not yet known to be synchronized may still print its slot listing: the read
+            // then finishes in the same pass, as if the option had been ticked.
+            listingMayFollowRead_ = mode_ == LinkMode::Idle;
         }
-        if (mode_ == LinkMode::Program) {
+        if (mode_ == LinkMode::Program && FirstQuestionAsked()) {
             // The question is replaced before the pause, like every other answered one: text that
             // arrives during the pause is handled inside it and must not find the question again (a
             // second y would go into the new message). That text is kept for the next rules.
             received_ = "Command: " + ModeName() + "\r";
             if (!PauseWithin(1, operation)) return;
             Send('y');
+            answeredYes_ = true;
             host_.SetTellLook(TellLook::Progress);
             host_.SetTellCaption(QStringLiteral("Programming Beacon"));
             host_.SetStatus(QStringLiteral("Programming Beacon"));
@@ -168,6 +200,9 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
         if (mode_ == LinkMode::ProgramGPS) {
             mode_ = LinkMode::ProgramGPS2;
             received_ = ModeName() + "\r";
+            // The slot is chosen now, with the y: a tick changed before the set-or-clear question
+            // arrives cannot leave that question unanswered.
+            slotChange_ = FirstDifference();
             if (SlotsMatch()) {
                 mode_ = LinkMode::Idle;
                 received_ = "GPS Verified";
@@ -178,7 +213,7 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
                 Send('y');
             }
         }
-        if (mode_ == LinkMode::Verify) {
+        if (mode_ == LinkMode::Verify && FirstQuestionAsked()) {
             const QByteArray search = SearchText(host_.CommandText());
             if (!search.isEmpty() && received_.contains(search)) {
                 host_.SetTellLook(TellLook::Progress);
@@ -195,16 +230,20 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
             Send('n');
         }
     }
-    // The beacon asks for the new message; the countdown starts the upload a second later.
-    if ((received_.contains("by Z.") || received_.contains("then Z")) && mode_ == LinkMode::Program) {
-        host_.StartCountdown();
+    // The beacon asks for the new message; the countdown starts the upload a second later. Only after
+    // this operation's y: the stored program printed before the first question may hold the same words.
+    if ((received_.contains("by Z.") || received_.contains("then Z")) && mode_ == LinkMode::Program &&
+        answeredYes_) {
         received_ = "SendX\r";
+        countdownOperation_ = operation_;
+        host_.StartCountdown();
     }
 }
 
 void BeaconEngine::CountdownExpired() {
     // Another operation was started while the countdown ran: nothing to send.
-    if (mode_ != LinkMode::Program) return;
+    if (mode_ != LinkMode::Program || countdownOperation_ != operation_) return;
+    const unsigned operation = operation_;
     mode_ = LinkMode::Idle;
     received_.clear();
     host_.SetBusy(true);
@@ -213,14 +252,19 @@ void BeaconEngine::CountdownExpired() {
     // From here on the beacon's questions after the message are answered by the dialogue.
     mode_ = LinkMode::ProgramGPS;
     const qsizetype n = host_.CommandText().size();
-    auto finish = [this] {
+    // The cursor is always restored; the strip and the status line belong to an operation started
+    // during the upload, if there is one.
+    auto finish = [this, operation] {
         host_.SetBusy(false);
+        if (operation_ != operation) return;
         host_.SetTellBackground(TellBackground::White);
         host_.SetTellCaption(QString());
         host_.SetStatus(QString());
     };
     try {
-        for (qsizetype i = 0; i < n; ++i) {
+        for (qsizetype i = 0; i < n && operation_ == operation; ++i) {
+            // An operation started during a pause ends the upload: without its closing "Z" the message
+            // is not stored, and the beacon keeps its old program.
             // The command string is read afresh for every character: edits made during the pauses count.
             const QByteArray text = host_.CommandText();
             if (i >= text.size()) break;  // it became shorter meanwhile
@@ -236,7 +280,7 @@ void BeaconEngine::CountdownExpired() {
         // A serial error ends the upload and with it the operation: the strip and the cursor are
         // restored, and no later question of the beacon is answered, before the error is reported.
         finish();
-        mode_ = LinkMode::Idle;
+        if (operation_ == operation) mode_ = LinkMode::Idle;
         throw;
     }
     finish();
@@ -255,24 +299,30 @@ bool BeaconEngine::SlotsMatch() const {
     return true;
 }
 
-// Sets or clears the lowest-numbered slot in which the menu and the beacon's table differ; true when
-// one was found (and the event ends).
-bool BeaconEngine::SlotSearch(unsigned operation) {
-    if (slotMask_.size() < kSlotCount) return false;
+// The lowest-numbered slot in which the menu and the beacon's table differ, if any.
+std::optional<BeaconEngine::SlotChange> BeaconEngine::FirstDifference() const {
+    if (slotMask_.size() < kSlotCount) return std::nullopt;
     for (int i = 0; i < kSlotCount; ++i) {
         const bool ticked = host_.SlotTicked(i);
         const char beacon = slotMask_.at(i);
-        if ((ticked && beacon == '0') || (!ticked && beacon == '1')) {
-            slotSeconds_ = 5 * i;
-            host_.SetTellLook(TellLook::Progress);
-            host_.SetTellCaption((ticked ? QStringLiteral("Set Slot ") : QStringLiteral("Clear Slot ")) +
-                                 QString::number(slotSeconds_));
-            if (!PauseWithin(0.5, operation)) return true;
-            Send(ticked ? 's' : 'c');
-            return true;
-        }
+        if ((ticked && beacon == '0') || (!ticked && beacon == '1')) return SlotChange{i, ticked};
     }
-    return false;
+    return std::nullopt;
+}
+
+// Answers the set-or-clear question for the slot chosen with the slot question's y (or, without one,
+// the first slot that differs now); true when a slot was answered for (and the event ends).
+bool BeaconEngine::SetOrClearSlot(unsigned operation) {
+    const std::optional<SlotChange> change = slotChange_ ? slotChange_ : FirstDifference();
+    slotChange_.reset();
+    if (!change) return false;
+    slotSeconds_ = 5 * change->slot;
+    host_.SetTellLook(TellLook::Progress);
+    host_.SetTellCaption((change->set ? QStringLiteral("Set Slot ") : QStringLiteral("Clear Slot ")) +
+                         QString::number(slotSeconds_));
+    if (!PauseWithin(0.5, operation)) return true;
+    Send(change->set ? 's' : 'c');
+    return true;
 }
 
 // Answers the beacon's time question with the slot's offset in the two-minute cycle, ended by CR.

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <optional>
 
 // The dialogue's states. Their names (LinkModeName) appear in the marker texts that replace the
 // received text, so they are part of what the debug window shows.
@@ -58,6 +59,8 @@ public:
     virtual void Pause(double units) = 0;
     // Starts the one-second countdown that ends in BeaconEngine::CountdownExpired.
     virtual void StartCountdown() = 0;
+    // Stops a running countdown without its end: an operation that starts or ends takes it away.
+    virtual void StopCountdown() {}
     // The upload is running (busy cursor).
     virtual void SetBusy(bool busy) = 0;
 
@@ -80,6 +83,10 @@ public:
     // False when no port is chosen.
     bool Start(LinkMode mode);
 
+    // Ends the running operation without a word to the beacon: a pending answer, the countdown and an
+    // upload in progress send nothing more (the port it belonged to is no longer the one chosen).
+    void EndOperation();
+
     // A chunk of text from the beacon: appended to the received text and answered by the rule chain.
     void DataArrived(const QByteArray& text);
 
@@ -95,6 +102,9 @@ public:
     static bool IsPromptLine(const QByteArray& line);
 
     LinkMode Mode() const { return mode_; }
+    // A Read is over as far as the beacon's first question goes, but the beacon, not known to be
+    // synchronized, may yet print a slot listing, which the read then takes in as well.
+    bool ListingMayFollowRead() const { return listingMayFollowRead_; }
     QByteArray ModeName() const { return LinkModeName(mode_); }
     const QByteArray& ReceivedText() const { return received_; }
     void SetReceivedText(const QByteArray& text) { received_ = text; }
@@ -106,9 +116,19 @@ public:
     void Reset();
 
 private:
+    // One slot to be set or cleared so that the beacon's table comes closer to the menu's.
+    struct SlotChange {
+        int slot = 0;
+        bool set = false;
+    };
+
     bool PauseWithin(double units, unsigned operation);
     void Send(char c);
-    bool SlotSearch(unsigned operation);
+    // The first question after a start is asked after the beacon's stored program, which has a line of
+    // its own: a stored program that happens to end in "y/n" is no question.
+    bool FirstQuestionAsked() const;
+    std::optional<SlotChange> FirstDifference() const;
+    bool SetOrClearSlot(unsigned operation);
     void SlotTimeStep(unsigned operation);
 
     IBeaconHost& host_;
@@ -117,4 +137,8 @@ private:
     QByteArray slotMask_;
     int slotSeconds_ = 0;
     unsigned operation_ = 0;  // counts the operations started; a pause that sees it change was interrupted
+    unsigned countdownOperation_ = 0;  // the operation whose message request started the countdown
+    bool answeredYes_ = false;         // this Program operation has answered y to the beacon's first question
+    bool listingMayFollowRead_ = false;
+    std::optional<SlotChange> slotChange_;  // decided when the slot question was answered y
 };

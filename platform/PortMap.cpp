@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -171,7 +172,32 @@ bool IsMapped(int Port) {
     return Ports().count(Port) != 0;
 }
 
-std::vector<std::string> DeviceHolders(const std::string& Path, bool IncludeSelf) {
+namespace {
+
+// Whether process `pid` holds the master side of the pseudo-terminal whose device is `target`
+// (/dev/pts/N), as the kernel tells in the descriptor's "tty-index".
+bool HoldsPtyMaster(const std::string& pid, const std::string& target) {
+    static const std::string kPts = "/dev/pts/";
+    if (target.compare(0, kPts.size(), kPts) != 0) return false;
+    const std::string index = target.substr(kPts.size());
+    const std::string fds = "/proc/" + pid + "/fd";
+    for (const std::string& fd : FolderEntries(fds)) {
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink((fds + "/" + fd).c_str(), link, sizeof link - 1);
+        if (n <= 0) continue;
+        const std::string linked(link, static_cast<size_t>(n));
+        if (linked != "/dev/ptmx" && linked != "/dev/pts/ptmx") continue;
+        std::ifstream info("/proc/" + pid + "/fdinfo/" + fd);
+        for (std::string line; std::getline(info, line);) {
+            if (line.compare(0, 10, "tty-index:") != 0) continue;
+            const size_t digits = line.find_first_not_of(" \t", 10);
+            if (digits != std::string::npos && line.substr(digits) == index) return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> Holders(const std::string& Path, bool IncludeSelf, bool SkipPtyPeer) {
     std::vector<std::string> holders;
     const std::string target = Resolved(Path);
     if (target.empty()) return holders;
@@ -188,11 +214,35 @@ std::vector<std::string> DeviceHolders(const std::string& Path, bool IncludeSelf
             std::string name;
             std::ifstream comm("/proc/" + pid + "/comm");
             std::getline(comm, name);
+            if (SkipPtyPeer && HoldsPtyMaster(pid, target)) break;
             holders.push_back((name.empty() ? "unknown" : name) + " (process " + pid + ")");
             break;
         }
     }
     return holders;
+}
+
+}  // namespace
+
+std::vector<std::string> DeviceHolders(const std::string& Path, bool IncludeSelf) {
+    return Holders(Path, IncludeSelf, false);
+}
+
+bool HeldElsewhere(const std::string& Path) {
+    // Only terminals: other character devices (/dev/null) are shared by nature and fail later anyway.
+    struct stat info {};
+    if (::stat(Path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return false;
+    const unsigned major = ::major(info.st_rdev);
+    const bool pseudoTerminal = major >= 136 && major <= 143;
+    if (!pseudoTerminal) {
+        char link[PATH_MAX];
+        const std::string node =
+            "/sys/dev/char/" + std::to_string(major) + ":" + std::to_string(::minor(info.st_rdev));
+        const ssize_t n = ::readlink((node + "/subsystem").c_str(), link, sizeof link - 1);
+        const std::string subsystem = n > 0 ? std::string(link, static_cast<size_t>(n)) : std::string();
+        if (subsystem.size() < 4 || subsystem.compare(subsystem.size() - 4, 4, "/tty") != 0) return false;
+    }
+    return !Holders(Path, false, true).empty();
 }
 
 std::string OpenFailureHint(const std::string& DeviceName, uint32_t Code) {

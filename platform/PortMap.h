@@ -71,4 +71,9 @@ std::string OpenFailureHint(const std::string& DeviceName, uint32_t Code);
 // through /proc; this one only when IncludeSelf. Only processes this user may inspect are seen.
 std::vector<std::string> DeviceHolders(const std::string& Path, bool IncludeSelf = false);
 
+// Whether a process other than this one holds Path open, so that opening it would share the line (root
+// is not held off by the exclusive flag). The process that holds the other end of a pseudo-terminal is
+// the line's peer, not another user of it, and does not count.
+bool HeldElsewhere(const std::string& Path);
+
 }  // namespace Serial

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/PortMap.h"
 #include "platform/SerialBaud.h"
 
 namespace Serial {
@@ -490,6 +491,9 @@ std::shared_ptr<TTermiosSerial::Device> TTermiosSerial::Find(HANDLE Handle) {
 HANDLE TTermiosSerial::CreateFile(const std::string& DeviceName) {
     std::string path = DevicePath(DeviceName);
     if (path.empty()) return Fail(Sys::ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+    // A device that another program holds is not opened at all, not even for a moment: root would get
+    // past the exclusive flag and share the line (and a reconnect would try once a second).
+    if (HeldElsewhere(path)) return Fail(Sys::CodeFromErrno(EBUSY)), INVALID_HANDLE_VALUE;
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         int error = errno;

@@ -98,7 +98,13 @@ void ChmodPath(const QString& path, mode_t mode) {
 int RunAndEnd(const QString& program, const passwd* user, const QString& home) {
     const QByteArray path = QFile::encodeName(program);
     const QByteArray homeVar = "HOME=" + QFile::encodeName(home);
-    const QByteArray platform = QByteArray("QT_QPA_PLATFORM=offscreen:configfile=") + ZB_TEST_SCREEN_CONFIG;
+    // The screen's description goes with the program into its home: the checkout may sit in a folder that
+    // only root can enter.
+    const QString screen = QDir(home).filePath(QStringLiteral("offscreen-screen.json"));
+    QFile::remove(screen);
+    if (!QFile::copy(QStringLiteral(ZB_TEST_SCREEN_CONFIG), screen)) return -1;
+    QFile::setPermissions(screen, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    const QByteArray platform = "QT_QPA_PLATFORM=offscreen:configfile=" + QFile::encodeName(screen);
     const QByteArray log = QFile::encodeName(QDir(home).filePath("run.log"));
     const QByteArray asanVar = "ASAN_OPTIONS=" + qgetenv("ASAN_OPTIONS");
     // The request to end stays blocked (the child inherits the mask) until the program has its handler

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
@@ -184,4 +185,28 @@ TEST_F(MainWindow, TheStripShowsControlCharactersAsSpacesOnOneLine) {
     form->SetTellCaption("ab\r\ncd");
     EXPECT_EQ(form->TellCaption(), "ab\r\ncd");
     EXPECT_EQ(form->Tell->text(), "ab  cd");
+}
+
+// A paste whose selection owner went away before its data was fetched hands the memo no data at all:
+// nothing is pasted and nothing breaks; text that cannot be single bytes is still refused.
+TEST(CommandMemo, APasteWithNoDataPastesNothing) {
+    class Memo : public TCommandMemo {
+    public:
+        using TCommandMemo::canInsertFromMimeData;
+        using TCommandMemo::insertFromMimeData;
+    };
+    Memo memo;
+    memo.setPlainText(QStringLiteral("PSDvvv"));
+    EXPECT_FALSE(memo.canInsertFromMimeData(nullptr));
+    memo.insertFromMimeData(nullptr);
+    QMimeData wide;
+    wide.setText(QStringLiteral("\u20ac"));
+    EXPECT_FALSE(memo.canInsertFromMimeData(&wide));
+    memo.insertFromMimeData(&wide);
+    EXPECT_EQ(memo.toPlainText(), "PSDvvv");
+    QMimeData plain;
+    plain.setText(QStringLiteral("SQSZ"));
+    memo.moveCursor(QTextCursor::End);
+    memo.insertFromMimeData(&plain);
+    EXPECT_EQ(memo.toPlainText(), "PSDvvvSQSZ");
 }

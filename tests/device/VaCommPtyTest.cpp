@@ -209,9 +209,11 @@ TEST_F(VaCommPty, OpenErrors) {
                                 "membership holds from the next login.");
     }
 
-    // Another program that holds the device is named, with its process id.
-    {
-        DeviceHolder holder(pty.SlavePath());
+    // Another program that holds the device is named, with its process id; one that took no lock holds
+    // it off all the same, even for root, who is not held off by the exclusive flag.
+    for (const bool lock : {true, false}) {
+        SCOPED_TRACE(lock ? "with a lock" : "without a lock");
+        DeviceHolder holder(pty.SlavePath(), lock);
         ASSERT_TRUE(holder.Holding());
         const std::string busy = ErrorOf([&] { other.Open(); });
         EXPECT_EQ(busy.rfind("Can't open device COM7\n" + pty.SlavePath() + ": in use by another program (", 0), 0u)

@@ -77,8 +77,8 @@ TEST(BeaconDialogue, MessageRequestOutsideProgramStartsNothing) {
     EXPECT_EQ(rig.sim.Received(), "nn");  // one answer for the Read, one for the Verify
 }
 
-// Read or Verify pressed while the countdown runs: the countdown still ends, but nothing is sent and
-// the new operation keeps its state.
+// Read or Verify pressed while the countdown runs: the countdown is stopped with the operation that
+// started it, nothing is sent and the new operation keeps its state.
 TEST(BeaconDialogue, StartButtonDuringTheCountdownCancelsTheUpload) {
     BeaconRig rig;
     ASSERT_TRUE(rig.Start());
@@ -93,7 +93,6 @@ TEST(BeaconDialogue, StartButtonDuringTheCountdownCancelsTheUpload) {
     });
     rig.AroundUpload({}, [&] { ++uploads; });
 
-    int round = 0;
     for (QPushButton* button : {form.Button1, form.ReadBeacon}) {
         SCOPED_TRACE(button->text().toStdString());
         form.SetMemoText("PSDvvvSQSZ");
@@ -101,9 +100,9 @@ TEST(BeaconDialogue, StartButtonDuringTheCountdownCancelsTheUpload) {
         pressed = false;
         form.ProgramBeacon->click();
         rig.sim.SwitchOn();
-        ASSERT_TRUE(rig.WaitFor([&] { return uploads == round + 1; }));
-        ++round;
-        EXPECT_TRUE(pressed);
+        ASSERT_TRUE(rig.WaitFor([&] { return pressed && form.Engine->ModeName() != "Program"; }));
+        EXPECT_FALSE(form.SendX->Enabled());  // a stopped countdown raises no stop event
+        EXPECT_EQ(uploads, 0);
         EXPECT_EQ(form.Engine->ModeName(), button == form.Button1 ? "Verify" : "Read");
         EXPECT_EQ(form.Engine->ReceivedText(), "");
         EXPECT_EQ(form.TellCaption(), "Check jumper. Turn beacon off and then on.");
@@ -225,6 +224,26 @@ TEST(BeaconDialogue, StartButtonDuringAnAnswerPauseTakesOverCleanly) {
         ASSERT_TRUE(runToTheEnd(rig));
         EXPECT_EQ(rig.sim.Received(), "yBKvvZn");
         EXPECT_EQ(rig.sim.StoredProgram(), "BKvvZ");
+    }
+    {
+        SCOPED_TRACE("port \"none\" chosen while a Program waits to answer");
+        BeaconRig rig;
+        ASSERT_TRUE(rig.Start());
+        TForm1& form = *rig.form;
+        rig.harness.Dialogs.AllowUnscriptedErrors = true;
+        rig.DuringNextPause([&] { return form.Engine->ModeName() == "Program"; },
+                            [&] { form.Com0->trigger(); });
+        bool pausedEventOver = false;  // the event whose pause saw the choice has returned
+        rig.AroundEachDataEvent({}, [&] { pausedEventOver = pausedEventOver || rig.PausePressed(); });
+        form.SetMemoText("BKvvZ");
+        form.ProgramBeacon->click();
+        rig.sim.SwitchOn();
+        ASSERT_TRUE(rig.WaitFor([&] { return pausedEventOver; }));
+        EXPECT_EQ(form.Engine->ModeName(), "");
+        EXPECT_FALSE(form.SendX->Enabled());
+        EXPECT_TRUE(rig.harness.Dialogs.Errors.isEmpty())
+            << rig.harness.Dialogs.Errors.join("\n").toStdString();
+        EXPECT_EQ(rig.sim.Received(), "");
     }
     {
         SCOPED_TRACE("Read pressed during the pause of the GPS read");

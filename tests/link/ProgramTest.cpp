@@ -88,7 +88,7 @@ TEST(BeaconProgram, NormalBeaconStoresTheMemoWithoutLineBreaks) {
     EXPECT_EQ(form.MemoText(), memo);
     EXPECT_FALSE(form.Modified);
 
-    // Rule 4c gave the strip its progress look before the countdown ran out.
+    // Answering y to the first question gave the strip its progress look before the countdown ran out.
     EXPECT_EQ(captionAtUpload, "Programming Beacon");
     EXPECT_EQ(statusAtUpload, "Programming Beacon");
     EXPECT_EQ(colourAtUpload, kGreen);

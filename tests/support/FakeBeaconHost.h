@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "command/CommandText.h"
 #include "link/BeaconEngine.h"
 #include "tools/sim/BeaconLogic.h"
 
@@ -55,12 +56,7 @@ public:
     QByteArray CommandText() const override { return command; }
     void SetCommandText(const QByteArray& text) override { command = text; }
     void RemoveCommandLines(const std::function<bool(const QByteArray&)>& drop) override {
-        QList<QByteArray> kept;
-        for (const QByteArray& line : command.split('\n')) {
-            const QByteArray bare = line.endsWith('\r') ? line.chopped(1) : line;
-            if (!drop(bare)) kept << bare;
-        }
-        command = kept.join("\r\n");
+        command = Commands::RemoveLines(command, drop);
     }
     QString TellCaption() const override { return caption; }
     void SetTellCaption(const QString& text) override { caption = text; }
@@ -85,6 +81,7 @@ public:
         Deliver(pending.size());
     }
     void StartCountdown() override { countdown = true; }
+    void StopCountdown() override { countdown = false; }
     void SetBusy(bool value) override { busy = value; }
     void AnswerSent() override { ++answers; }
 

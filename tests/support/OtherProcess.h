@@ -46,11 +46,11 @@ inline std::optional<std::string> RunAsNobody(const std::function<std::string()>
     return text;
 }
 
-// A child process that opens Path and takes its lock, as another serial program does, and keeps it
-// until this object goes.
+// A child process that opens Path and takes its lock, as another serial program does (or, without
+// Lock, opens it only, as a terminal program may), and keeps it until this object goes.
 class DeviceHolder {
 public:
-    explicit DeviceHolder(const std::string& Path) {
+    explicit DeviceHolder(const std::string& Path, bool Lock = true) {
         int ready[2], release[2];
         if (::pipe(ready) != 0) return;
         if (::pipe(release) != 0) {
@@ -62,8 +62,12 @@ public:
         if (pid_ == 0) {
             ::close(ready[0]);
             ::close(release[1]);
+            // Another program holds nothing else of ours (such as the master side of a test's terminal).
+            for (int fd = 3; fd < 1024; ++fd) {
+                if (fd != ready[1] && fd != release[0]) ::close(fd);
+            }
             const int fd = ::open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            const char ok = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? '1' : '0';
+            const char ok = fd >= 0 && (!Lock || ::flock(fd, LOCK_EX | LOCK_NB) == 0) ? '1' : '0';
             [[maybe_unused]] ssize_t n = ::write(ready[1], &ok, 1);
             char byte;
             while (::read(release[0], &byte, 1) < 0 && errno == EINTR) {

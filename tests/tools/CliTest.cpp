@@ -202,3 +202,60 @@ TEST_F(CliBeacon, DecodeErrorsTimeOutAndInterrupt) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return sim->State() == "ChangeQuestion"; }, kTimeoutMs));
     EXPECT_EQ(sim->Received(), "");
 }
+
+// A synchronized beacon that puts noise on the line at power-up and ends its lines with a bare CR, run
+// without --sync: the noise stays out of the command string, the status is told once, and the tool
+// carries the slot exchange on as the window does once the slot listing shows what the beacon is.
+TEST_F(CliBeacon, NoisyBareCrSynchronizedBeaconWithoutTheOption) {
+    zbsim::BeaconOptions options;
+    options.synchronized = true;
+    options.slotTable = "100100000000100000000000";
+    options.powerUpNoise = std::string("\0\0\0\xff", 4);
+    options.bareCr = true;
+    Begin(options);
+    const QString settings = File(QStringLiteral("zbeacon.ini"), "[Beacon]\r\n");
+    QString out, err;
+    const QString saved = dir.filePath(QStringLiteral("read.txt"));
+    ASSERT_EQ(Run({"read", "-o", saved, "--settings", settings}, &out, &err), 0) << err.toStdString();
+    EXPECT_EQ(received, "nn");
+    EXPECT_TRUE(out.startsWith("PSDvvvSQSZ\n\nP Activate PTT\n")) << out.toStdString();
+    EXPECT_TRUE(out.endsWith("\nGPS slots: 0,15,60 (100100000000100000000000)\n")) << out.toStdString();
+    EXPECT_EQ(Contents(saved), "PSDvvvSQSZ");
+    EXPECT_EQ(err.count(QStringLiteral("Reading")), 1) << err.toStdString();
+
+    const QString file = File(QStringLiteral("gps.txt"), "BKvvvUZ");
+    ASSERT_EQ(Run({"program", "--slots", "0,30,60", "--settings", settings, file}, &out, &err), 0)
+        << err.toStdString();
+    EXPECT_EQ(received, "yBKvvvUZnyc15\rys30\rn");
+    EXPECT_EQ(sim->Slots(), "100000100000100000000000");
+    EXPECT_TRUE(out.contains("GPS slots: 0,30,60")) << out.toStdString();
+
+    ASSERT_EQ(Run({"verify", "--slots", "0", "--settings", settings, file}, &out, &err), 1);
+    EXPECT_EQ(received, "nn");
+    EXPECT_EQ(out, "Beacon Sequence OK - GPS Slot Error\n");
+
+    // The settings file's choice stands in for --sync.
+    const QString syncSettings = File(QStringLiteral("sync.ini"), "[Beacon]\r\nSynchronized=1\r\n");
+    Cli decode(
+        {"decode", "--settings", syncSettings, File(QStringLiteral("long.txt"), QByteArray(100, 'v'))});
+    EXPECT_EQ(decode.Finish(), 1);
+    EXPECT_TRUE(decode.Out().endsWith("100 characters. Maximum = 99\nBeacon Message too long!\n"))
+        << decode.Out().toStdString();
+}
+
+// A dialogue that ends without an answer ends the tool at once: the beacon switched off and on after
+// the upload asks its first question again, which belongs to the operator's next operation.
+TEST_F(CliBeacon, ADialogueThatEndsQuietlyEndsTheTool) {
+    Begin({});
+    const QString settings = File(QStringLiteral("zbeacon.ini"), "[Beacon]\r\n");
+    Cli cli(
+        {"program", "--sync", "--port", port, "--settings", settings, File(QStringLiteral("k.txt"), "KZ")});
+    ASSERT_TRUE(cli.WaitForMessage(QStringLiteral("Check jumper. Turn beacon off and then on.")));
+    sim->SwitchOn();
+    ASSERT_TRUE(cli.WaitForMessage(QStringLiteral("Sent 2 characters")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim->State() == "Beaconing"; }, kTimeoutMs));
+    sim->SwitchOn();
+    EXPECT_EQ(cli.Finish(), 0) << cli.Err().toStdString();
+    EXPECT_EQ(cli.Out().toStdString(), "Beacon programmed\n");  // no slot listing came to report
+    EXPECT_EQ(sim->Received(), "yKZn");
+}

@@ -177,7 +177,9 @@ QString HelpText(Command command) {
                        "prints\n"
                        "the command string and its decoded listing (and, with --sync, the slot table).\n"
                        "  -o, --output FILE    also save the command string as a command file\n"
-                       "  --sync               the beacon is a synchronized (GPS) beacon\n") +
+                       "  --sync               the beacon is a synchronized (GPS) beacon (default: the "
+                       "settings\n"
+                       "                       file's choice; a slot listing from the beacon also tells)\n") +
                    QString::fromLatin1(kCommonOptions);
         case Command::Program:
         case Command::Verify: {
@@ -193,7 +195,9 @@ QString HelpText(Command command) {
                                          "with --sync also\ncompares the slots. Exit status 1 when "
                                          "either differs.\n")) +
                    QStringLiteral(
-                       "  --sync               the beacon is a synchronized (GPS) beacon\n"
+                       "  --sync               the beacon is a synchronized (GPS) beacon (default: the "
+                       "settings\n"
+                       "                       file's choice; a slot listing from the beacon also tells)\n"
                        "  --slots LIST         wanted slots as seconds of the two-minute cycle, e.g. "
                        "0,25,60\n"
                        "                       (default: the GPS slots of the settings file)\n") +

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include "command/CommandTable.h"
+#include "command/CommandText.h"
 #include "device/SuperTimer.h"
 #include "device/VaComm.h"
 #include "link/Delay.h"
@@ -59,6 +60,12 @@ Session::Session(const Options& options, const QByteArray& commandText, const QV
     silence_.setSingleShot(true);
     QObject::connect(&silence_, &QTimer::timeout,
                      [this] { Finish(kTimedOut, QStringLiteral("timed out waiting for the beacon")); });
+    // A beacon not known to be synchronized has had its say when no slot listing follows the last answer.
+    listingGrace_.setSingleShot(true);
+    listingGrace_.setInterval(kListingGraceMs);
+    QObject::connect(&listingGrace_, &QTimer::timeout, [this] {
+        if (!finished_ && MayAwaitListing()) Complete();
+    });
     clock_.start();
 }
 
@@ -131,6 +138,7 @@ void Session::Finish(int status, const QString& message) {
     finished_ = true;
     status_ = status;
     silence_.stop();
+    listingGrace_.stop();
     EndProgressLine();
     if (!message.isEmpty()) Line(QStringLiteral("zbeacon-cli: ") + message);
     QCoreApplication::exit(status);
@@ -165,11 +173,16 @@ void Session::OnData() {
     const QByteArray bytes = QByteArray::fromStdString(text);
     Log('<', bytes);
     Rearm();
+    // Only a slot listing in progress holds the end back; other text does not.
+    if (listingGrace_.isActive() && bytes.contains("sec")) listingGrace_.start();
     try {
         engine_.DataArrived(bytes);
     } catch (const std::exception& e) {
         Finish(kPortError, QString::fromLocal8Bit(e.what()));
+        return;
     }
+    // A dialogue can also end without an answer (the beacon switched off and on after the upload).
+    QueueCheck();
 }
 
 void Session::Rearm() {
@@ -177,12 +190,7 @@ void Session::Rearm() {
 }
 
 void Session::RemoveCommandLines(const std::function<bool(const QByteArray&)>& drop) {
-    QList<QByteArray> kept;
-    for (const QByteArray& line : command_.split('\n')) {
-        const QByteArray bare = line.endsWith('\r') ? line.chopped(1) : line;
-        if (!drop(bare)) kept << bare;
-    }
-    command_ = kept.join("\r\n");
+    command_ = Commands::RemoveLines(command_, drop);
 }
 
 void Session::SetTellCaption(const QString& caption) {
@@ -191,6 +199,8 @@ void Session::SetTellCaption(const QString& caption) {
         caption.endsWith(QLatin1String(" - GPS Slot Error")))
         verifyFailed_ = true;
     if (finished_ || caption.isEmpty()) return;
+    if (!busy_ && caption == shownCaption_) return;  // a status line is told once, when it changes
+    shownCaption_ = caption;
     if (busy_) {
         // The ticker grows by the character just handled; line breaks are shown but not sent.
         if (caption.back().unicode() >= 32) ++uploaded_;
@@ -236,6 +246,10 @@ void Session::StartCountdown() {
     countdown_->SetEnabled(true);
 }
 
+void Session::StopCountdown() {
+    if (countdown_) countdown_->SetEnabled(false);
+}
+
 void Session::SetBusy(bool busy) {
     busy_ = busy;
     if (busy) {
@@ -243,10 +257,15 @@ void Session::SetBusy(bool busy) {
     } else if (!finished_ || status_ == kDone) {  // also when the answer after the message ended it
         EndProgressLine();
         Line(QStringLiteral("Sent %1 characters").arg(uploaded_));
+        QueueCheck();
     }
 }
 
 void Session::AnswerSent() {
+    QueueCheck();
+}
+
+void Session::QueueCheck() {
     if (checkQueued_) return;
     checkQueued_ = true;
     // Looked at once the rule that answered has returned, so that its last steps count.
@@ -256,14 +275,26 @@ void Session::AnswerSent() {
     });
 }
 
-// The operation is over where the window's would be: the dialogue is idle, or, with a beacon that is
-// not synchronized, it waits only for a slot listing that will not come.
+bool Session::MayAwaitListing() const {
+    const LinkMode mode = engine_.Mode();
+    return !sync_ && !busy_ &&
+           (engine_.ListingMayFollowRead() || mode == LinkMode::VerifyGPS || mode == LinkMode::ProgramGPS);
+}
+
+// The operation is over where the window's would be: the dialogue is idle, or, with a beacon not known
+// to be synchronized, nothing more came after the last answer (a synchronized beacon's slot listing
+// would have come at once, and carries the exchange on as in the window).
 void Session::CheckDone() {
     if (finished_) return;
-    const LinkMode mode = engine_.Mode();
-    const bool done =
-        mode == LinkMode::Idle || (!sync_ && (mode == LinkMode::VerifyGPS || mode == LinkMode::ProgramGPS));
-    if (!done) return;
+    if (MayAwaitListing()) {
+        if (!listingGrace_.isActive()) listingGrace_.start();
+        return;
+    }
+    if (engine_.Mode() == LinkMode::Idle) Complete();
+}
+
+void Session::Complete() {
+    listingGrace_.stop();
     Report();
     if (status_ == kDone) Finish(verifyFailed_ ? kFailed : kDone);
 }
@@ -272,9 +303,11 @@ void Session::Report() {
     EndProgressLine();  // results go to the standard output, which may share the terminal's line
     switch (options_.command) {
         case Command::Read: {
+            // Exactly the bytes that -o saves, whatever they are, with the terminal's line breaks.
             QByteArray text = command_;
             text.replace("\r\n", "\n");
-            std::fprintf(out_, "%s\n\n", text.constData());
+            text += "\n\n";
+            std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), out_);
             const Commands::Decoded decoded = Commands::DecodeText(command_, sync_, sync_ ? 99 : 127);
             for (const QString& row : decoded.rows)
                 std::fprintf(out_, "%s\n", row.toLatin1().constData());
@@ -300,7 +333,7 @@ void Session::Report() {
             break;
         case Command::Program:
             std::fprintf(out_, "Beacon programmed\n");
-            if (sync_) {
+            if (sync_ && engine_.SlotMask().size() >= BeaconEngine::kSlotCount) {
                 std::fprintf(out_, "GPS slots: %s (%s)\n",
                              SlotSeconds(engine_.SlotMask()).toLatin1().constData(),
                              engine_.SlotMask().left(BeaconEngine::kSlotCount).constData());

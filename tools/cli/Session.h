@@ -57,12 +57,16 @@ public:
     void WriteChar(char c) override;
     void Pause(double units) override;
     void StartCountdown() override;
+    void StopCountdown() override;
     void SetBusy(bool busy) override;
     void AnswerSent() override;
 
 private:
     void OnData();
+    void QueueCheck();
     void CheckDone();
+    bool MayAwaitListing() const;
+    void Complete();
     void Report();
     void Log(char direction, const QByteArray& bytes);
     void Line(const QString& text);  // an operator message on the error stream
@@ -81,9 +85,12 @@ private:
     std::unique_ptr<TVaComm> com_;
     std::unique_ptr<TSuperTimer> countdown_;
     QTimer silence_;
+    QTimer listingGrace_;
+    static constexpr int kListingGraceMs = 2000;
     QFile transcript_;
     QElapsedTimer clock_;
     QString caption_;
+    QString shownCaption_;  // the status line told last
     bool busy_ = false;
     bool progressShown_ = false;
     int uploaded_ = 0;

@@ -104,6 +104,8 @@ int Run(QCoreApplication& app) {
     const TIniFile ini(QFile::encodeName(settings).toStdString());
 
     if (options.command == Cli::Command::Ports) return ListPorts(ini);
+    // Without --sync the window's choice holds, as it does for the slots.
+    if (!options.sync) options.sync = ini.ReadBool("Beacon", "Synchronized", false);
 
     QByteArray text;
     if (!options.file.isEmpty()) {

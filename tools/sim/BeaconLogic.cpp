@@ -93,13 +93,16 @@ BeaconLogic::BeaconLogic(BeaconConfig config) {
     if (!fault.empty()) throw std::invalid_argument(fault);
     synchronized_ = config.synchronized;
     echo_ = config.echo;
+    noise_ = std::move(config.powerUpNoise);
+    lineEnd_ = config.bareCr ? "\r" : kCrLf;
     program_ = std::move(config.program);
     slots_ = std::move(config.slotTable);
 }
 
 void BeaconLogic::SwitchOn() {
     SwitchOff();
-    Print(program_ + kCrLf);
+    if (!noise_.empty()) Print(noise_);
+    Print(program_ + lineEnd_);
     AskChangeProgram();
 }
 
@@ -181,7 +184,7 @@ void BeaconLogic::PrintListingAndAsk() {
         listing += slots_[i];
         listing += ' ';
         listing += slots_[i + kSlotCount / 2];
-        listing += kCrLf;
+        listing += lineEnd_;
     }
     Print(std::move(listing));
     Print(kChangeSlots, Prompt::ChangeSlots);

@@ -65,6 +65,11 @@ struct BeaconConfig {
     std::string program = "PSDvvvSQSZ";
     std::string slotTable = "100000000000100000000000";
     bool echo = false;  // echo the bytes of a new message as they are stored
+    // Bytes put on the line when the beacon is switched on, before its stored program, as adapters and
+    // beacons do on power-up (NUL, 0xFF).
+    std::string powerUpNoise;
+    // The stored program's line and the listing lines end with a bare CR; the questions keep CR LF.
+    bool bareCr = false;
 };
 
 class BeaconLogic {
@@ -109,6 +114,8 @@ private:
 
     bool synchronized_ = false;
     bool echo_ = false;
+    std::string noise_;
+    const char* lineEnd_ = "\r\n";
     std::string program_;
     std::string slots_;
     BeaconState state_ = BeaconState::Off;

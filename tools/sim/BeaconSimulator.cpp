@@ -85,6 +85,8 @@ BeaconConfig ConfigOf(const BeaconOptions& options) {
     config.program = options.program;
     config.slotTable = options.slotTable;
     config.echo = options.echo;
+    config.powerUpNoise = options.powerUpNoise;
+    config.bareCr = options.bareCr;
     return config;
 }
 

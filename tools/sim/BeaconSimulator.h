@@ -31,6 +31,8 @@ struct BeaconOptions {
     size_t chunkSize = 0;    // write the output in pieces of this many bytes; 0 = character by character
     int chunkGapMs = 0;      // extra pause after each piece (only with a chunk size)
     bool echo = false;       // echo the bytes of a new message
+    std::string powerUpNoise;  // bytes on the line at switch-on, before the stored program
+    bool bareCr = false;       // the program and listing lines end with CR alone
     // A symbolic link to the device under this name while an adapter is plugged in (empty: none), so
     // that a restarted simulator or a replugged adapter comes back under the same name.
     std::string linkPath;

@@ -17,6 +17,19 @@ std::optional<long long> ParseInteger(const std::string& text) {
     return value;
 }
 
+// Bytes written as pairs of hexadecimal digits ("0000ff"); none when the text is empty or not that.
+std::optional<std::string> HexBytes(const std::string& text) {
+    if (text.empty() || text.size() % 2 != 0 || text.size() > 2 * 256) return std::nullopt;
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        unsigned value = 0;
+        const auto [end, error] = std::from_chars(text.data() + i, text.data() + i + 2, value, 16);
+        if (error != std::errc() || end != text.data() + i + 2) return std::nullopt;
+        bytes += static_cast<char>(value);
+    }
+    return bytes;
+}
+
 bool IntegerOption(const std::string& name, const std::string& text, long long min, long long max,
                    long long* value, std::string* error) {
     std::optional<long long> parsed = ParseInteger(text);
@@ -74,6 +87,17 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
         } else if (name == "--echo") {
             if (!flag()) break;
             result.beacon.echo = true;
+        } else if (name == "--bare-cr") {
+            if (!flag()) break;
+            result.beacon.bareCr = true;
+        } else if (name == "--noise") {
+            if (!value(&text)) break;
+            std::optional<std::string> bytes = HexBytes(text);
+            if (!bytes) {
+                fault = "--noise needs bytes in hexadecimal, such as 0000ff";
+                break;
+            }
+            result.beacon.powerUpNoise = *bytes;
         } else if (name == "--no-input") {
             if (!flag()) break;
             result.readInput = false;
@@ -152,6 +176,9 @@ Options:
                        that prompts arrive split, e.g. "y/" and then "n<CR><LF>"
   --chunk-gap-ms N     extra pause after each piece, in milliseconds (default 0)
   --echo               echo the characters of a new message as they are stored
+  --noise HEX          bytes put on the line at switch-on before the stored program, in
+                       hexadecimal (e.g. 0000ff: two NULs and 0xFF), as adapters do on power-up
+  --bare-cr            end the stored program's line and the listing lines with CR alone
   --link PATH          keep a symbolic link to the device under PATH while running (replaced
                        if it is a link already, removed at the end), so that a restarted
                        simulator comes back under the same name, as a replugged adapter does
