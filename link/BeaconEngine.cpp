@@ -172,8 +172,9 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
             Send('n');
             if (host_.SynchronizedOption()) mode_ = LinkMode::ReadGPS;
             host_.SetTellCaption(QString());
-            host_.SetStatus(QString());
             host_.RebuildListing();
+            // The strip goes blank; the status line says what was done.
+            host_.SetStatus(QStringLiteral("Beacon read: %1 characters").arg(host_.CommandText().size()));
             received_ = "Command: " + ModeName() + "\r";
             // A beacon not yet known to be synchronized may still print its slot listing: the read
             // then finishes in the same pass, as if the option had been ticked.
@@ -252,6 +253,7 @@ void BeaconEngine::CountdownExpired() {
     // From here on the beacon's questions after the message are answered by the dialogue.
     mode_ = LinkMode::ProgramGPS;
     const qsizetype n = host_.CommandText().size();
+    qsizetype sent = 0;
     // The cursor is always restored; the strip and the status line belong to an operation started
     // during the upload, if there is one.
     auto finish = [this, operation] {
@@ -269,7 +271,10 @@ void BeaconEngine::CountdownExpired() {
             const QByteArray text = host_.CommandText();
             if (i >= text.size()) break;  // it became shorter meanwhile
             const char c = text.at(i);
-            if (static_cast<unsigned char>(c) >= 32) host_.WriteChar(c);
+            if (static_cast<unsigned char>(c) >= 32) {
+                host_.WriteChar(c);
+                ++sent;
+            }
             QString ticker = host_.TellCaption();
             if (ticker.size() >= kTickerLength) ticker.remove(0, 1);
             ticker += QChar(static_cast<unsigned char>(c));
@@ -284,6 +289,8 @@ void BeaconEngine::CountdownExpired() {
         throw;
     }
     finish();
+    if (operation_ == operation)
+        host_.SetStatus(QStringLiteral("Beacon programmed: %1 characters").arg(sent));
 }
 
 void BeaconEngine::ReadSlotListing() {

@@ -96,12 +96,13 @@ TEST(BeaconProgram, NormalBeaconStoresTheMemoWithoutLineBreaks) {
     EXPECT_FALSE(cursorsDuringUpload.isEmpty());
     for (Qt::CursorShape shape : cursorsDuringUpload)
         EXPECT_EQ(shape, Qt::WaitCursor);
-    // After the upload: default cursor, white strip without caption (its text stays white), no status.
+    // After the upload: default cursor, white strip without caption (its text stays white), and the
+    // status line says what was sent.
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(form.TellColor(), kWhite);
     EXPECT_EQ(form.TellFontColor(), kWhite);
     EXPECT_EQ(form.TellCaption(), "");
-    EXPECT_EQ(form.StatusText(), "");
+    EXPECT_EQ(form.StatusText(), QStringLiteral("Beacon programmed: %1 characters").arg(message.size()));
     EXPECT_EQ(form.Engine->ModeName(), "ProgramGPS");
 
     const std::vector<zbsim::AnswerDelay> answers = rig.sim.AnswerLog();

@@ -79,11 +79,12 @@ TEST(BeaconRead, NormalBeaconFillsTheMemoAndAnswersNoAfterOneUnit) {
     EXPECT_EQ(Entries(form.Sequence),
               QStringList({"P Activate PTT", "S Wait 1 second", "D Set speed to 21 wpm", "vvv",
                            "S Wait 1 second", "Q Release PTT", "S Wait 1 second", "Z End"}));
-    // "Reading" gave the strip its neutral look; the answer emptied caption and status.
+    // "Reading" gave the strip its neutral look; the answer emptied the caption, and the status line
+    // says what was read.
     EXPECT_EQ(form.TellColor(), kWhite);
     EXPECT_EQ(form.TellFontColor(), kBlack);
     EXPECT_EQ(form.TellCaption(), "");
-    EXPECT_EQ(form.StatusText(), "");
+    EXPECT_EQ(form.StatusText(), "Beacon read: 10 characters");
     // After the answer the marker stands in for everything before; later text only accumulates.
     EXPECT_EQ(form.Engine->ReceivedText(), "Command: \rBeacon running\r\n");
     EXPECT_FALSE(form.Modified);

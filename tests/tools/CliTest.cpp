@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -258,4 +259,35 @@ TEST_F(CliBeacon, ADialogueThatEndsQuietlyEndsTheTool) {
     EXPECT_EQ(cli.Finish(), 0) << cli.Err().toStdString();
     EXPECT_EQ(cli.Out().toStdString(), "Beacon programmed\n");  // no slot listing came to report
     EXPECT_EQ(sim->Received(), "yKZn");
+}
+
+// A port that cannot be opened is told in the tool's own terms: the device as given (a relative path is
+// taken from the working folder), or the COM number with the device it stands for and the settings file
+// that was read (run from the build, the window's), and where to look next.
+TEST_F(CliBeacon, PortErrorsInTheToolsOwnTerms) {
+    const auto error = [](const QStringList& arguments) {
+        Cli cli(arguments);
+        const int status = cli.Finish();
+        return std::make_pair(status, cli.Err().toStdString());
+    };
+    const QString missing = dir.filePath(QStringLiteral("no-such-device"));
+    EXPECT_EQ(error({"read", "--port", missing}),
+              std::make_pair(3, "zbeacon-cli: cannot open " + missing.toStdString() +
+                                    ": no such device; `zbeacon-cli ports` lists the devices present\n"));
+    const QString settings =
+        File(QStringLiteral("ports.ini"), "[Ports]\r\nCOM5=" + missing.toUtf8() + "\r\n");
+    EXPECT_EQ(error({"read", "--port", "COM5", "--settings", settings}).second,
+              "zbeacon-cli: cannot open COM5 (" + missing.toStdString() + ", as " + settings.toStdString() +
+                  " maps it): not connected; `zbeacon-cli ports` lists the devices present\n");
+    const std::string unmapped = error({"read", "--port", "77"}).second;
+    EXPECT_NE(unmapped.find("COM77 (/dev/ttyS76: " ZB_WINDOW_BUILD_DIR "/zbeacon.ini maps no device to it)"),
+              std::string::npos)
+        << unmapped;
+
+    Begin({});
+    Cli cli({"read", "--port", QDir::current().relativeFilePath(port), "--settings", settings});
+    ASSERT_TRUE(cli.WaitForMessage(QStringLiteral("Check jumper. Turn beacon off and then on.")));
+    sim->SwitchOn();
+    EXPECT_EQ(cli.Finish(), 0) << cli.Err().toStdString();
+    EXPECT_TRUE(cli.Out().startsWith("PSDvvvSQSZ\n\n")) << cli.Out().toStdString();
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include "command/CommandTable.h"
 #include "command/CommandText.h"
@@ -10,6 +11,7 @@
 #include "device/VaComm.h"
 #include "link/Delay.h"
 #include "link/PortSettings.h"
+#include "platform/PortMap.h"
 #include "platform/Serial.h"
 #include "platform/TextFile.h"
 
@@ -93,17 +95,17 @@ bool Session::Start(int portNumber) {
     SetBeaconLine(*com_);
     com_->SetPortNum(portNumber);
     com_->OnData = [this](TObject*, int) { OnData(); };
-    const QString device = QString::fromLocal8Bit(Serial::DevicePath("COM" + std::to_string(portNumber)));
     try {
         com_->Open();
     } catch (const std::exception& e) {
         status_ = kPortError;
-        Line(QStringLiteral("zbeacon-cli: %1 (%2)").arg(QString::fromLocal8Bit(e.what()), device));
+        Line(QStringLiteral("zbeacon-cli: ") + OpenFailure(portNumber, QString::fromLocal8Bit(e.what())));
         return false;
     }
     if (!com_->IsOpen()) {
         status_ = kPortError;
-        Line(QStringLiteral("zbeacon-cli: cannot open %1").arg(device));
+        Line(QStringLiteral("zbeacon-cli: cannot open %1")
+                 .arg(QString::fromLocal8Bit(Serial::DevicePath("COM" + std::to_string(portNumber)))));
         return false;
     }
     // Whatever the line held before the operation starts is no part of it (the window's start empties
@@ -131,6 +133,42 @@ bool Session::Start(int portNumber) {
     engine_.Start(mode);
     Rearm();
     return true;
+}
+
+// The port's open error in the tool's own terms: the device the operator gave (or the one a COM number
+// stands for, and where that number was looked up), the reason, and what to do from here.
+QString Session::OpenFailure(int portNumber, const QString& error) const {
+    const QString device = QString::fromLocal8Bit(Serial::DevicePath("COM" + std::to_string(portNumber)));
+    const bool missing = error.startsWith(QLatin1String("Invalid port number"));
+    QString given = device;
+    const bool path = options_.port.contains(QLatin1Char('/')) || QFileInfo::exists(options_.port);
+    if (!path) {
+        given =
+            Serial::IsMapped(portNumber)
+                ? QStringLiteral("COM%1 (%2, as %3 maps it)").arg(portNumber).arg(device, options_.settings)
+                : QStringLiteral("COM%1 (%2: %3 maps no device to it)")
+                      .arg(portNumber)
+                      .arg(device, options_.settings);
+    }
+    const QStringList lines = error.split(QLatin1Char('\n'));
+    // The second line reads "<device>: <reason>. <advice>"; advice that names the window's menus or
+    // its port choice does not fit here.
+    QString reason = lines.size() > 1 ? lines.at(1) : lines.at(0);
+    if (reason.startsWith(device + QStringLiteral(": "))) reason = reason.mid(device.size() + 2);
+    QStringList sentences = reason.split(QStringLiteral(". "));
+    if (path && missing) sentences = {QStringLiteral("no such device")};  // not a mapped adapter that is away
+    QString text = QStringLiteral("cannot open %1: %2").arg(given, sentences.takeFirst());
+    if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+    for (const QString& sentence : sentences) {
+        if (sentence.contains(QLatin1String("Options > Comm")) ||
+            sentence.contains(QLatin1String("choose the port")) ||
+            sentence.contains(QLatin1String("Plug the adapter in")))
+            continue;
+        text += QStringLiteral(". ") + sentence;
+        if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+    }
+    if (missing) text += QStringLiteral("; `zbeacon-cli ports` lists the devices present");
+    return text;
 }
 
 void Session::Finish(int status, const QString& message) {

@@ -70,6 +70,7 @@ private:
     void Report();
     void Log(char direction, const QByteArray& bytes);
     void Line(const QString& text);  // an operator message on the error stream
+    QString OpenFailure(int portNumber, const QString& error) const;
     void ProgressLine(const QString& text);
     void EndProgressLine();
     void Rearm();

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <cstdio>
 #include <map>
@@ -45,19 +46,33 @@ int UsageError(const QString& text) {
 }
 
 // The COM number of PORT ("3", "COM3") after the settings' port map is in place, or kPathPort for a
-// device path; 0 when PORT is neither.
+// device path (absolute, or relative to the working folder); 0 when PORT is neither.
 int PortNumber(const QString& port, const TIniFile& ini) {
-    if (port.startsWith(QLatin1Char('/'))) {
-        Serial::SetPortMap({{kPathPort, QFile::encodeName(port).toStdString()}});
-        return kPathPort;
-    }
     QString number = port.trimmed();
     if (number.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) number = number.mid(3);
     bool ok = false;
     const int n = number.toInt(&ok, 10);
-    if (!ok || n < 1) return 0;
-    Serial::SetPortMap(ReadPortMap(ini));
-    return n;
+    if (ok && n >= 1) {
+        Serial::SetPortMap(ReadPortMap(ini));
+        return n;
+    }
+    if (port.contains(QLatin1Char('/')) || QFileInfo::exists(port)) {
+        const QString path = QFileInfo(port).absoluteFilePath();
+        Serial::SetPortMap({{kPathPort, QFile::encodeName(path).toStdString()}});
+        return kPathPort;
+    }
+    return 0;
+}
+
+// The folder whose settings file the tool reads by default: the window's. Installed, that is the
+// user's configuration folder; run from the build, the window's build folder.
+QString ProgramFolder() {
+    const QString here = QCoreApplication::applicationDirPath();
+#if defined(ZB_CLI_BUILD_DIR) && defined(ZB_WINDOW_BUILD_DIR)
+    if (QFileInfo(here) == QFileInfo(QStringLiteral(ZB_CLI_BUILD_DIR)))
+        return QStringLiteral(ZB_WINDOW_BUILD_DIR);
+#endif
+    return here;
 }
 
 // The serial devices present, one a line as the window's Comm menu shows them, each with the port number
@@ -97,10 +112,10 @@ int Run(QCoreApplication& app) {
         return Cli::kDone;
     }
     // The window's settings file: beside the program, or in the user's configuration folder once installed.
-    const QString settings = options.settings.isEmpty()
-                                 ? QDir(ChooseProgramFolders(QCoreApplication::applicationDirPath()).Data)
-                                       .filePath(QStringLiteral("zbeacon.ini"))
-                                 : options.settings;
+    if (options.settings.isEmpty())
+        options.settings =
+            QDir(ChooseProgramFolders(ProgramFolder()).Data).filePath(QStringLiteral("zbeacon.ini"));
+    const QString settings = options.settings;
     const TIniFile ini(QFile::encodeName(settings).toStdString());
 
     if (options.command == Cli::Command::Ports) return ListPorts(ini);
