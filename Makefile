@@ -6,8 +6,10 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # `make install` puts the program under PREFIX, staged below DESTDIR when that is set.
 PREFIX     ?= /usr/local
 DESTDIR    ?=
+# `make install STRIP=1` strips the installed programs.
+STRIP      ?=
 
-.PHONY: run build test deps bench fuzz clean install uninstall package
+.PHONY: run build test deps bench fuzz clean install install-strip uninstall package
 
 run: build
 	./$(BUILD)/ZBeacon
@@ -28,14 +30,24 @@ bench: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Installs what `make build` built (build first as yourself, then install as root if PREFIX needs it).
+# The folders that the install creates are noted in $(BUILD)/install_folders.txt for `make uninstall`.
 install:
 	@test -x $(BUILD)/ZBeacon || { echo "make install: nothing built in $(BUILD); run 'make build' first" >&2; exit 1; }
-	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+	@scripts/install-folders "$(BUILD)" "$(PREFIX)" "$(DESTDIR)"
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"$(if $(filter-out 0,$(STRIP)), --strip)
 
-# Removes every file that the last `make install` recorded (give the same DESTDIR as there).
+install-strip:
+	@$(MAKE) --no-print-directory install STRIP=1
+
+# Removes every file that the last `make install` recorded, then the folders it created, those that are
+# empty now (give the same DESTDIR as there).
 uninstall:
 	@test -f $(BUILD)/install_manifest.txt || { echo "make uninstall: no $(BUILD)/install_manifest.txt" >&2; exit 1; }
 	sed 's|^|$(DESTDIR)|' $(BUILD)/install_manifest.txt | xargs -d '\n' rm -f --
+	@if [ -f $(BUILD)/install_folders.txt ]; then \
+	    sed 's|^|$(DESTDIR)|' $(BUILD)/install_folders.txt | xargs -r -d '\n' rmdir --ignore-fail-on-non-empty -- 2>/dev/null; \
+	    rm -f $(BUILD)/install_folders.txt; \
+	fi
 
 # Debian package of an optimised build: $(BUILD)/zindle-beacon-setup_<version>_<arch>.deb
 package: build

@@ -219,6 +219,36 @@ TEST(Install, TheInstalledProgramKeepsItsSettingsInTheUsersConfigurationFolder) 
     EXPECT_EQ(FilesUnder(QString::fromStdString(stage.Path())), QStringList{});
 }
 
+// `make install STRIP=1` strips the programs; `make uninstall` removes the files and then the folders
+// that the install created, but no folder that was there before, empty or not.
+TEST(Install, MakeInstallStripsAndUninstallRemovesOnlyTheFoldersItCreated) {
+    TempDir stage;
+    const QString root = QString::fromStdString(stage.Path());
+    ASSERT_TRUE(QDir().mkpath(root + "/usr/share/man"));
+    ASSERT_TRUE(QDir().mkpath(root + "/usr/share/applications"));
+    filetest::WriteBytes(stage / "usr/share/applications/other.desktop", "[Desktop Entry]\n");
+    const QStringList where = {"-C", ZB_SOURCE_DIR, "BUILD=" ZB_BUILD_DIR, "DESTDIR=" + root, "PREFIX=/usr"};
+    BuildFolderLock lock;
+    const Result install = RunTool("make", where + QStringList{"install", "STRIP=1"});
+    ASSERT_EQ(install.Code, 0) << install.Output.toStdString();
+    for (const char* program : {"ZBeacon", "zbeacon-cli", "zbeacon-sim"}) {
+        const Result type = RunTool("file", {"-b", root + "/usr/bin/" + program});
+        EXPECT_TRUE(type.Output.contains(", stripped")) << program << ": " << type.Output.toStdString();
+    }
+    EXPECT_TRUE(QFileInfo(root + "/usr/share/man/man1/zbeacon-cli.1.gz").isFile());
+
+    const Result uninstall = RunTool("make", where + QStringList{"uninstall"});
+    ASSERT_EQ(uninstall.Code, 0) << uninstall.Output.toStdString();
+    QStringList left;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        left << QDir(root).relativeFilePath(it.next());
+    left.sort();
+    EXPECT_EQ(left, (QStringList{"usr", "usr/share", "usr/share/applications",
+                                 "usr/share/applications/other.desktop", "usr/share/man"}));
+}
+
 // Two packages: the window, and the command-line tools that need no GUI libraries. Both pass lintian
 // without an error or a warning (a well-formed description, a copyright file, gzipped manual pages);
 // the help's document opener is only recommended. The tools' package alone is an install layout of its
