@@ -6,17 +6,21 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # `make install` puts the program under PREFIX, staged below DESTDIR when that is set.
 PREFIX     ?= /usr/local
 DESTDIR    ?=
+
 # `make install STRIP=1` strips the installed programs.
 STRIP      ?=
 
 .PHONY: run build test deps bench fuzz clean install install-strip uninstall package
 
+# Only what building and running needs is installed, and only the programs are built (the window,
+# zbeacon-cli, zbeacon-sim), without tests or benchmarks.
 run: build
 	./$(BUILD)/ZBeacon
 
-build: deps
+build:
+	@scripts/setup-deps --run
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_TESTS=OFF
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake --build $(BUILD) -j $(JOBS) --target programs
 
 # Sanitized test build (AddressSanitizer + UndefinedBehaviorSanitizer), all tests headless.
 test: deps
@@ -25,7 +29,8 @@ test: deps
 	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Optimised build of the tools and benchmarks (not part of `make test`).
-bench: deps
+bench:
+	@scripts/setup-deps --run
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_TESTS=OFF
 	cmake --build $(BUILD) -j $(JOBS)
 
@@ -49,8 +54,12 @@ uninstall:
 	    rm -f $(BUILD)/install_folders.txt; \
 	fi
 
-# Debian package of an optimised build: $(BUILD)/zindle-beacon-setup_<version>_<arch>.deb
-package: build
+# Debian packages of an optimised build, in $(BUILD): zindle-beacon-setup_<version>_<arch>.deb (the
+# window) and zbeacon-cli_<version>_<arch>.deb (the tools that need no display; the window's package
+# depends on it).
+package:
+	@scripts/setup-deps --package
+	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && cpack -G DEB
 
 # libFuzzer targets built with clang under AddressSanitizer and UBSan; run them with scripts/fuzz-run.
@@ -61,6 +70,7 @@ fuzz:
 	      -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
+# Everything `make test` needs (building, packaging and testing).
 deps:
 	@scripts/setup-deps
 

@@ -96,6 +96,13 @@ set_property(SOURCE ${CMAKE_SOURCE_DIR}/platform/Folders.cpp APPEND PROPERTY COM
     ZB_CLI_INSTALL_DOCDIR="${ZB_CLI_INSTALL_DOCDIR}"
     ZB_DESKTOP_ID="${ZB_APP_ID}")
 
+# What `make build` builds: the programs and everything their install needs, no tests or benchmarks.
+add_custom_target(programs)
+add_dependencies(programs ${ZB_INSTALLED_PROGRAMS} zbeacon_gzipped)
+if(TARGET zbeacon_icons)
+    add_dependencies(programs zbeacon_icons)
+endif()
+
 # Debian packages (make package), one per component. Their dependencies come from the programs'
 # libraries; the window's package adds the Qt platform plugins, the fonts with the designed metrics and
 # the command-line package, and recommends the desktop's document opener (only the help uses it).

@@ -249,6 +249,55 @@ TEST(Install, MakeInstallStripsAndUninstallRemovesOnlyTheFoldersItCreated) {
                                  "usr/share/applications/other.desktop", "usr/share/man"}));
 }
 
+// `make run` and `make build` install only what building and running needs, and build only the
+// programs. setup-deps is run against a stand-in package manager that has nothing installed and notes
+// what it is asked for.
+TEST(Install, MakeRunAsksOnlyForWhatRunningNeedsAndBuildsOnlyThePrograms) {
+    for (const char* target : {"run", "build"}) {
+        const Result plan = RunTool("make", {"-n", "-C", ZB_SOURCE_DIR, target});
+        ASSERT_EQ(plan.Code, 0) << plan.Output.toStdString();
+        EXPECT_TRUE(plan.Output.contains("scripts/setup-deps --run\n")) << plan.Output.toStdString();
+        EXPECT_TRUE(plan.Output.contains("--target programs\n")) << plan.Output.toStdString();
+    }
+    const Result query = RunTool("ninja", {"-C", ZB_BUILD_DIR, "-t", "query", "programs"});
+    ASSERT_EQ(query.Code, 0) << query.Output.toStdString();
+    const QString inputs = query.Output.section("input:", 1).section("outputs:", 0, 0);
+    for (const char* program : {"ZBeacon", "zbeacon-cli", "zbeacon-sim"})
+        EXPECT_TRUE(inputs.contains(program)) << inputs.toStdString();
+    for (const char* other : {"test_", "bench", "soak", "fuzz"})
+        EXPECT_FALSE(inputs.contains(other)) << inputs.toStdString();
+
+    TempDir fake;
+    const std::string log = fake / "apt.log";
+    filetest::WriteBytes(fake / "dpkg-query", "#!/bin/sh\nexit 1\n");
+    filetest::WriteBytes(fake / "apt-get", "#!/bin/sh\necho \"$*\" >>\"$APT_LOG\"\n");
+    filetest::WriteBytes(fake / "sudo", "#!/bin/sh\nexec \"$@\"\n");
+    for (const char* tool : {"dpkg-query", "apt-get", "sudo"})
+        ChmodPath(QString::fromStdString(fake / tool), 0755);
+    const auto asked = [&](const QStringList& args) {
+        std::remove(log.c_str());
+        const Result run = RunTool(ZB_SOURCE_DIR "/scripts/setup-deps", args,
+                                   {"PATH=" + QString::fromStdString(fake.Path()) + ":/usr/bin:/bin",
+                                    "APT_LOG=" + QString::fromStdString(log)});
+        EXPECT_EQ(run.Code, 0) << run.Output.toStdString();
+        return (" " + QString::fromStdString(filetest::ReadBytes(log)).simplified() + " ");
+    };
+    const QString forRun = asked({"--run"});
+    for (const char* needed :
+         {"g++", "cmake", "ninja-build", "qt6-base-dev", "qt6-serialport-dev", "fonts-liberation2"})
+        EXPECT_TRUE(forRun.contains(QString(" %1 ").arg(needed)))
+            << needed << " not in:" << forRun.toStdString();
+    const char* notForRunning[] = {
+        "googletest", "libgtest-dev", "libgmock-dev", "lintian", "dpkg-dev", "desktop-file-utils",
+        "appstream",  "adwaita-qt6",  "librsvg2-bin", "clang",   "llvm"};
+    for (const char* tool : notForRunning)
+        EXPECT_FALSE(forRun.contains(QString(" %1 ").arg(tool))) << tool << " in:" << forRun.toStdString();
+    const QString forTests = asked({});
+    for (const char* tool : {"googletest", "lintian", "dpkg-dev", "qt6-base-dev"})
+        EXPECT_TRUE(forTests.contains(QString(" %1 ").arg(tool)))
+            << tool << " not in:" << forTests.toStdString();
+}
+
 // Two packages: the window, and the command-line tools that need no GUI libraries. Both pass lintian
 // without an error or a warning (a well-formed description, a copyright file, gzipped manual pages);
 // the help's document opener is only recommended. The tools' package alone is an install layout of its
