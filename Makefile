@@ -7,14 +7,20 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX     ?= /usr/local
 DESTDIR    ?=
 
-.PHONY: run build test deps bench fuzz clean install uninstall package
+# `make install STRIP=1` strips the installed programs.
+STRIP      ?=
 
+.PHONY: run build test deps bench fuzz clean install install-strip uninstall package
+
+# Only what building and running needs is installed, and only the programs are built (the window,
+# zbeacon-cli, zbeacon-sim), without tests or benchmarks.
 run: build
 	./$(BUILD)/ZBeacon
 
-build: deps
+build:
+	@scripts/setup-deps --run
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_TESTS=OFF
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake --build $(BUILD) -j $(JOBS) --target programs
 
 # Sanitized test build (AddressSanitizer + UndefinedBehaviorSanitizer), all tests headless.
 test: deps
@@ -23,22 +29,37 @@ test: deps
 	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Optimised build of the tools and benchmarks (not part of `make test`).
-bench: deps
+bench:
+	@scripts/setup-deps --run
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_TESTS=OFF
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Installs what `make build` built (build first as yourself, then install as root if PREFIX needs it).
+# The folders that the install creates are noted in $(BUILD)/install_folders.txt for `make uninstall`.
 install:
 	@test -x $(BUILD)/ZBeacon || { echo "make install: nothing built in $(BUILD); run 'make build' first" >&2; exit 1; }
-	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+	@scripts/install-folders "$(BUILD)" "$(PREFIX)" "$(DESTDIR)"
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"$(if $(filter-out 0,$(STRIP)), --strip)
 
-# Removes every file that the last `make install` recorded (give the same DESTDIR as there).
+install-strip:
+	@$(MAKE) --no-print-directory install STRIP=1
+
+# Removes every file that the last `make install` recorded, then the folders it created, those that are
+# empty now (give the same DESTDIR as there).
 uninstall:
 	@test -f $(BUILD)/install_manifest.txt || { echo "make uninstall: no $(BUILD)/install_manifest.txt" >&2; exit 1; }
 	sed 's|^|$(DESTDIR)|' $(BUILD)/install_manifest.txt | xargs -d '\n' rm -f --
+	@if [ -f $(BUILD)/install_folders.txt ]; then \
+	    sed 's|^|$(DESTDIR)|' $(BUILD)/install_folders.txt | xargs -r -d '\n' rmdir --ignore-fail-on-non-empty -- 2>/dev/null; \
+	    rm -f $(BUILD)/install_folders.txt; \
+	fi
 
-# Debian package of an optimised build: $(BUILD)/zindle-beacon-setup_<version>_<arch>.deb
-package: build
+# Debian packages of an optimised build, in $(BUILD): zindle-beacon-setup_<version>_<arch>.deb (the
+# window) and zbeacon-cli_<version>_<arch>.deb (the tools that need no display; the window's package
+# depends on it).
+package:
+	@scripts/setup-deps --package
+	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && cpack -G DEB
 
 # libFuzzer targets built with clang under AddressSanitizer and UBSan; run them with scripts/fuzz-run.
@@ -49,6 +70,7 @@ fuzz:
 	      -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
+# Everything `make test` needs (building, packaging and testing).
 deps:
 	@scripts/setup-deps
 

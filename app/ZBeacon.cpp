@@ -5,8 +5,10 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <cstdio>
 
 #include "app/Dialogs.h"
+#include "app/Display.h"
 #include "platform/Folders.h"
 #include "app/Unit2.h"
 #include "app/ZB.h"
@@ -49,6 +51,11 @@ void CloseOnEndRequest(QWidget* window, QObject* owner) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Without a display (an SSH session) the toolkit would stop with its platform plugin error.
+    if (NoDisplay(argc, argv)) {
+        std::fputs("no display: use zbeacon-cli\n", stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle(QCoreApplication::applicationFilePath()));
     // Once the loop ends, worker threads hand nothing more to the window.

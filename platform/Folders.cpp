@@ -14,6 +14,9 @@
 #ifndef ZB_INSTALL_DOCDIR
 #define ZB_INSTALL_DOCDIR "share/doc/zindle-beacon-setup"
 #endif
+#ifndef ZB_CLI_INSTALL_DOCDIR
+#define ZB_CLI_INSTALL_DOCDIR "share/doc/zbeacon-cli"
+#endif
 #ifndef ZB_DESKTOP_ID
 #define ZB_DESKTOP_ID "org.example.ZindleBeaconSetup"
 #endif
@@ -71,7 +74,11 @@ bool IsInstalledLayout(const QString& programDir) {
     if (prefix.isEmpty()) return false;
     const QString entry = QDir(UnderPrefix(prefix, ZB_INSTALL_DATADIR))
                               .filePath(QStringLiteral("applications/" ZB_DESKTOP_ID ".desktop"));
-    return QFileInfo::exists(entry);
+    // The command-line tools also come without the window (their own package): their copyright notice
+    // marks the layout then.
+    const QString cliNotice =
+        QDir(UnderPrefix(prefix, ZB_CLI_INSTALL_DOCDIR)).filePath(QStringLiteral("copyright"));
+    return QFileInfo::exists(entry) || QFileInfo::exists(cliNotice);
 }
 
 TProgramFolders ChooseProgramFolders(const QString& programDir) {

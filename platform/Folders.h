@@ -25,7 +25,8 @@ struct TProgramFolders {
 };
 
 // True when `programDir` is the program folder of an installed tree: the install step puts the
-// program into <prefix>/bin and its desktop entry into <prefix>/share/applications.
+// program into <prefix>/bin and its desktop entry into <prefix>/share/applications, or, for the
+// command-line tools alone, their copyright notice into <prefix>/share/doc/zbeacon-cli.
 bool IsInstalledLayout(const QString& programDir);
 
 // The folders for a program in `programDir`: installed or portable, with the user's configuration and

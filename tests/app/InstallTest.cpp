@@ -170,8 +170,9 @@ TEST(Install, TheInstalledProgramKeepsItsSettingsInTheUsersConfigurationFolder) 
     const QString metainfo = root + "/share/metainfo/" + kAppId + ".metainfo.xml";
     for (const QString& file :
          {root + "/bin/ZBeacon", root + "/bin/zbeacon-cli", root + "/bin/zbeacon-sim", desktop, metainfo,
-          root + "/share/icons/hicolor/scalable/apps/" + kAppId + ".svg", root + "/share/man/man1/ZBeacon.1",
-          root + "/share/man/man1/zbeacon-sim.1", root + "/share/doc/zindle-beacon-setup/zbeacon.html"})
+          root + "/share/icons/hicolor/scalable/apps/" + kAppId + ".svg",
+          root + "/share/man/man1/ZBeacon.1.gz", root + "/share/man/man1/zbeacon-sim.1.gz",
+          root + "/share/doc/zindle-beacon-setup/zbeacon.html"})
         EXPECT_TRUE(QFileInfo(file).isFile()) << file.toStdString();
     EXPECT_TRUE(QFileInfo(root + "/bin/ZBeacon").isExecutable());
 
@@ -224,7 +225,90 @@ TEST(Install, TheInstalledProgramKeepsItsSettingsInTheUsersConfigurationFolder) 
     EXPECT_EQ(FilesUnder(QString::fromStdString(stage.Path())), QStringList{});
 }
 
-TEST(Install, ThePackageHoldsTheInstallAndDependsOnQtAndTheFonts) {
+// `make install STRIP=1` strips the programs; `make uninstall` removes the files and then the folders
+// that the install created, but no folder that was there before, empty or not.
+TEST(Install, MakeInstallStripsAndUninstallRemovesOnlyTheFoldersItCreated) {
+    TempDir stage;
+    const QString root = QString::fromStdString(stage.Path());
+    ASSERT_TRUE(QDir().mkpath(root + "/usr/share/man"));
+    ASSERT_TRUE(QDir().mkpath(root + "/usr/share/applications"));
+    filetest::WriteBytes(stage / "usr/share/applications/other.desktop", "[Desktop Entry]\n");
+    const QStringList where = {"-C", ZB_SOURCE_DIR, "BUILD=" ZB_BUILD_DIR, "DESTDIR=" + root, "PREFIX=/usr"};
+    BuildFolderLock lock;
+    const Result install = RunTool("make", where + QStringList{"install", "STRIP=1"});
+    ASSERT_EQ(install.Code, 0) << install.Output.toStdString();
+    for (const char* program : {"ZBeacon", "zbeacon-cli", "zbeacon-sim"}) {
+        const Result type = RunTool("file", {"-b", root + "/usr/bin/" + program});
+        EXPECT_TRUE(type.Output.contains(", stripped")) << program << ": " << type.Output.toStdString();
+    }
+    EXPECT_TRUE(QFileInfo(root + "/usr/share/man/man1/zbeacon-cli.1.gz").isFile());
+
+    const Result uninstall = RunTool("make", where + QStringList{"uninstall"});
+    ASSERT_EQ(uninstall.Code, 0) << uninstall.Output.toStdString();
+    QStringList left;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        left << QDir(root).relativeFilePath(it.next());
+    left.sort();
+    EXPECT_EQ(left, (QStringList{"usr", "usr/share", "usr/share/applications",
+                                 "usr/share/applications/other.desktop", "usr/share/man"}));
+}
+
+// `make run` and `make build` install only what building and running needs, and build only the
+// programs. setup-deps is run against a stand-in package manager that has nothing installed and notes
+// what it is asked for.
+TEST(Install, MakeRunAsksOnlyForWhatRunningNeedsAndBuildsOnlyThePrograms) {
+    for (const char* target : {"run", "build"}) {
+        const Result plan = RunTool("make", {"-n", "-C", ZB_SOURCE_DIR, target});
+        ASSERT_EQ(plan.Code, 0) << plan.Output.toStdString();
+        EXPECT_TRUE(plan.Output.contains("scripts/setup-deps --run\n")) << plan.Output.toStdString();
+        EXPECT_TRUE(plan.Output.contains("--target programs\n")) << plan.Output.toStdString();
+    }
+    const Result query = RunTool("ninja", {"-C", ZB_BUILD_DIR, "-t", "query", "programs"});
+    ASSERT_EQ(query.Code, 0) << query.Output.toStdString();
+    const QString inputs = query.Output.section("input:", 1).section("outputs:", 0, 0);
+    for (const char* program : {"ZBeacon", "zbeacon-cli", "zbeacon-sim"})
+        EXPECT_TRUE(inputs.contains(program)) << inputs.toStdString();
+    for (const char* other : {"test_", "bench", "soak", "fuzz"})
+        EXPECT_FALSE(inputs.contains(other)) << inputs.toStdString();
+
+    TempDir fake;
+    const std::string log = fake / "apt.log";
+    filetest::WriteBytes(fake / "dpkg-query", "#!/bin/sh\nexit 1\n");
+    filetest::WriteBytes(fake / "apt-get", "#!/bin/sh\necho \"$*\" >>\"$APT_LOG\"\n");
+    filetest::WriteBytes(fake / "sudo", "#!/bin/sh\nexec \"$@\"\n");
+    for (const char* tool : {"dpkg-query", "apt-get", "sudo"})
+        ChmodPath(QString::fromStdString(fake / tool), 0755);
+    const auto asked = [&](const QStringList& args) {
+        std::remove(log.c_str());
+        const Result run = RunTool(ZB_SOURCE_DIR "/scripts/setup-deps", args,
+                                   {"PATH=" + QString::fromStdString(fake.Path()) + ":/usr/bin:/bin",
+                                    "APT_LOG=" + QString::fromStdString(log)});
+        EXPECT_EQ(run.Code, 0) << run.Output.toStdString();
+        return (" " + QString::fromStdString(filetest::ReadBytes(log)).simplified() + " ");
+    };
+    const QString forRun = asked({"--run"});
+    for (const char* needed :
+         {"g++", "cmake", "ninja-build", "qt6-base-dev", "qt6-serialport-dev", "fonts-liberation2"})
+        EXPECT_TRUE(forRun.contains(QString(" %1 ").arg(needed)))
+            << needed << " not in:" << forRun.toStdString();
+    const char* notForRunning[] = {
+        "googletest", "libgtest-dev", "libgmock-dev", "lintian", "dpkg-dev", "desktop-file-utils",
+        "appstream",  "adwaita-qt6",  "librsvg2-bin", "clang",   "llvm"};
+    for (const char* tool : notForRunning)
+        EXPECT_FALSE(forRun.contains(QString(" %1 ").arg(tool))) << tool << " in:" << forRun.toStdString();
+    const QString forTests = asked({});
+    for (const char* tool : {"googletest", "lintian", "dpkg-dev", "qt6-base-dev"})
+        EXPECT_TRUE(forTests.contains(QString(" %1 ").arg(tool)))
+            << tool << " not in:" << forTests.toStdString();
+}
+
+// Two packages: the window, and the command-line tools that need no GUI libraries. Both pass lintian
+// without an error or a warning (a well-formed description, a copyright file, gzipped manual pages);
+// the help's document opener is only recommended. The tools' package alone is an install layout of its
+// own: unpacked, zbeacon-cli reads the user's settings file.
+TEST(Install, ThePackagesAreLintianCleanAndTheToolsNeedNoDesktop) {
     TempDir out;
     {
         BuildFolderLock lock;
@@ -234,27 +318,78 @@ TEST(Install, ThePackageHoldsTheInstallAndDependsOnQtAndTheFonts) {
                                        {}, ZB_BUILD_DIR);
         ASSERT_EQ(package.Code, 0) << package.Output.toStdString();
     }
-    const QStringList debs = QDir(QString::fromStdString(out.Path())).entryList({"*.deb"}, QDir::Files);
-    ASSERT_EQ(debs.size(), 1);
-    const QString deb = QDir(QString::fromStdString(out.Path())).filePath(debs.first());
+    const QDir outDir(QString::fromStdString(out.Path()));
+    const QStringList guiDebs = outDir.entryList({"zindle-beacon-setup_*.deb"}, QDir::Files);
+    const QStringList cliDebs = outDir.entryList({"zbeacon-cli_*.deb"}, QDir::Files);
+    ASSERT_EQ(guiDebs.size(), 1) << outDir.entryList().join(' ').toStdString();
+    ASSERT_EQ(cliDebs.size(), 1) << outDir.entryList().join(' ').toStdString();
+    const QString gui = outDir.filePath(guiDebs.first());
+    const QString cli = outDir.filePath(cliDebs.first());
+    const auto field = [](const QString& deb, const QString& name) {
+        return RunTool("dpkg-deb", {"--field", deb, name}).Output.trimmed();
+    };
 
-    const Result fields =
-        RunTool("dpkg-deb", {"--field", deb, "Package", "Section", "Depends", "Description"});
-    ASSERT_EQ(fields.Code, 0) << fields.Output.toStdString();
-    EXPECT_TRUE(fields.Output.contains("Package: zindle-beacon-setup")) << fields.Output.toStdString();
-    EXPECT_TRUE(fields.Output.contains("Section: hamradio")) << fields.Output.toStdString();
-    const QString depends = fields.Output.section("Depends:", 1).section('\n', 0, 0);
-    for (const char* dependency : {"fonts-liberation2", "xdg-utils", "qt6-qpa-plugins", "libqt6widgets6",
-                                   "libqt6serialport6", "libqt6gui6", "libqt6core6", "libc6"})
-        EXPECT_TRUE(depends.contains(dependency)) << dependency << " missing from: " << depends.toStdString();
+    EXPECT_EQ(field(gui, "Section"), "hamradio");
+    EXPECT_EQ(field(gui, "Description").section('\n', 0, 0),
+              "setup tool for the Zindle Morse-code radio beacon");
+    const QString guiDepends = field(gui, "Depends");
+    for (const char* dependency : {"zbeacon-cli (= ", "fonts-liberation2", "qt6-qpa-plugins",
+                                   "libqt6widgets6", "libqt6gui6", "libqt6core6", "libc6"})
+        EXPECT_TRUE(guiDepends.contains(dependency))
+            << dependency << " missing from: " << guiDepends.toStdString();
+    EXPECT_FALSE(guiDepends.contains("xdg-utils")) << guiDepends.toStdString();
+    EXPECT_EQ(field(gui, "Recommends"), "xdg-utils");
+    const QString cliDepends = field(cli, "Depends");
+    EXPECT_TRUE(cliDepends.contains("libqt6core6") && cliDepends.contains("libqt6serialport6"))
+        << cliDepends.toStdString();
+    for (const char* desktop : {"libqt6gui6", "libqt6widgets6", "qt6-qpa-plugins", "fonts-", "xdg-utils"})
+        EXPECT_FALSE(cliDepends.contains(desktop)) << desktop << " in: " << cliDepends.toStdString();
+    EXPECT_EQ(field(cli, "Description").section('\n', 0, 0),
+              "command-line tool for the Zindle Morse-code radio beacon");
 
-    const Result contents = RunTool("dpkg-deb", {"--contents", deb});
-    ASSERT_EQ(contents.Code, 0) << contents.Output.toStdString();
+    const auto contents = [](const QString& deb) {
+        const Result listing = RunTool("dpkg-deb", {"--contents", deb});
+        EXPECT_EQ(listing.Code, 0) << listing.Output.toStdString();
+        QStringList files;
+        for (const QString& line : listing.Output.split('\n', Qt::SkipEmptyParts)) {
+            if (!line.endsWith('/')) files << line.section(' ', -1);
+        }
+        return files;
+    };
+    const QStringList guiFiles = contents(gui);
     for (const QString& file :
-         QStringList{"./usr/bin/ZBeacon", "./usr/bin/zbeacon-cli", "./usr/bin/zbeacon-sim",
-                     "./usr/share/applications/" + kAppId + ".desktop",
+         QStringList{"./usr/bin/ZBeacon", "./usr/share/applications/" + kAppId + ".desktop",
                      "./usr/share/metainfo/" + kAppId + ".metainfo.xml",
                      "./usr/share/icons/hicolor/scalable/apps/" + kAppId + ".svg",
-                     "./usr/share/man/man1/ZBeacon.1", "./usr/share/doc/zindle-beacon-setup/zbeacon.html"})
-        EXPECT_TRUE(contents.Output.contains(file + "\n")) << file.toStdString();
+                     "./usr/share/man/man1/ZBeacon.1.gz", "./usr/share/doc/zindle-beacon-setup/zbeacon.html",
+                     "./usr/share/doc/zindle-beacon-setup/copyright",
+                     "./usr/share/doc/zindle-beacon-setup/changelog.gz"})
+        EXPECT_TRUE(guiFiles.contains(file)) << file.toStdString();
+    const QStringList cliFiles = contents(cli);
+    EXPECT_EQ(
+        cliFiles,
+        (QStringList{"./usr/bin/zbeacon-cli", "./usr/bin/zbeacon-sim",
+                     "./usr/share/doc/zbeacon-cli/changelog.gz", "./usr/share/doc/zbeacon-cli/copyright",
+                     "./usr/share/man/man1/zbeacon-cli.1.gz", "./usr/share/man/man1/zbeacon-sim.1.gz"}));
+    for (const QString& file : guiFiles)
+        EXPECT_FALSE(cliFiles.contains(file)) << "in both packages: " << file.toStdString();
+
+    const Result lint = RunTool("lintian", {gui, cli});
+    EXPECT_EQ(lint.Code, 0) << lint.Output.toStdString();
+    for (const QString& line : lint.Output.split('\n'))
+        EXPECT_FALSE(line.startsWith("E: ") || line.startsWith("W: ")) << line.toStdString();
+
+    TempDir unpacked;
+    TempDir home;
+    ASSERT_EQ(RunTool("dpkg-deb", {"-x", cli, QString::fromStdString(unpacked.Path())}).Code, 0);
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(home / ".config/zbeacon")));
+    filetest::WriteBytes(home / ".config/zbeacon/zbeacon.ini",
+                         "[Ports]\r\nCOM7=" + (home / "adapter-gone") + "\r\n");
+    const Result read = RunTool(QString::fromStdString(unpacked / "usr/bin/zbeacon-cli"),
+                                {"read", "--port", "7", "--timeout", "1"},
+                                {"HOME=" + QString::fromStdString(home.Path()),
+                                 "XDG_CONFIG_HOME=" + QString::fromStdString(home / ".config")});
+    EXPECT_EQ(read.Code, 3) << read.Output.toStdString();
+    EXPECT_TRUE(read.Output.contains(QString::fromStdString(home / "adapter-gone")))
+        << read.Output.toStdString();
 }

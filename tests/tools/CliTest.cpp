@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -108,6 +109,7 @@ TEST_F(CliBeacon, NormalBeaconReadProgramVerify) {
         << out.toStdString();
     EXPECT_TRUE(out.endsWith("Z End\n")) << out.toStdString();
     EXPECT_EQ(Contents(saved), "PSDvvvSQSZ");
+    EXPECT_TRUE(err.endsWith("Command string saved to " + saved + "\n")) << err.toStdString();
     const QByteArray log = Contents(transcript);
     EXPECT_TRUE(log.contains(" < PSDvvvSQSZ") || log.contains(" < P")) << log.toStdString();
     EXPECT_TRUE(log.contains(" > n\n")) << log.toStdString();
@@ -187,6 +189,9 @@ TEST_F(CliBeacon, DecodeErrorsTimeOutAndInterrupt) {
     EXPECT_EQ(run({"read"}), 2);                                                          // no port
     EXPECT_EQ(run({"read", "--port", "COMX"}), 2);
     EXPECT_EQ(run({"decode", dir.filePath("missing.txt")}), 2);
+    EXPECT_EQ(run({"--version"}, &out), 0);
+    EXPECT_TRUE(QRegularExpression("^zbeacon-cli [0-9]+\\.[0-9]+\n$").match(out).hasMatch())
+        << out.toStdString();
     EXPECT_EQ(run({"read", "--help"}, &out), 0);
     EXPECT_TRUE(out.startsWith("Usage: zbeacon-cli read --port PORT")) << out.toStdString();
     EXPECT_EQ(run({"read", "--port", dir.filePath("no-such-device")}), 3);
@@ -290,4 +295,22 @@ TEST_F(CliBeacon, PortErrorsInTheToolsOwnTerms) {
     sim->SwitchOn();
     EXPECT_EQ(cli.Finish(), 0) << cli.Err().toStdString();
     EXPECT_TRUE(cli.Out().startsWith("PSDvvvSQSZ\n\n")) << cli.Out().toStdString();
+
+// Ctrl+C in the middle of the upload: the tool says that the beacon keeps its old message, and the beacon,
+// switched off and on, still holds it.
+TEST_F(CliBeacon, InterruptedUploadLeavesTheOldMessage) {
+    Begin({});
+    Cli cli({"program", "--port", port, File("long.txt", QByteArray(60, 'v') + "Z")});
+    ASSERT_TRUE(cli.WaitForMessage("Check jumper"));
+    sim->SwitchOn();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim->Received().size() >= 4; }, kTimeoutMs));  // y and "vvv"
+    ::kill(static_cast<pid_t>(cli.Pid()), SIGINT);
+    EXPECT_EQ(cli.Finish(), 130);
+    EXPECT_TRUE(cli.Err().endsWith(
+        "zbeacon-cli: interrupted: the beacon keeps its old message until a complete upload\n"))
+        << cli.Err().toStdString();
+    EXPECT_LT(sim->Received().size(), 62u);
+    sim->SwitchOn();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim->State() == "ChangeQuestion"; }, kTimeoutMs));
+    EXPECT_EQ(sim->StoredProgram(), "PSDvvvSQSZ");
 }

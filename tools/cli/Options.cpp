@@ -51,6 +51,10 @@ bool Parse(const QStringList& arguments, Options& options, QString& error) {
         options.help = true;
         return true;
     }
+    if (word == QLatin1String("--version")) {
+        options.version = true;
+        return true;
+    }
     options.command = CommandOf(word);
     if (options.command == Command::None) {
         error = QStringLiteral("unknown command '%1'").arg(word);
@@ -162,7 +166,8 @@ QString HelpText(Command command) {
                 "  verify --port PORT FILE            check that the beacon holds a command file\n"
                 "  decode FILE                        show a command file's listing and check its length\n"
                 "\n"
-                "Run 'zbeacon-cli COMMAND --help' for a command's options.\n"
+                "Run 'zbeacon-cli COMMAND --help' for a command's options, 'zbeacon-cli --version' for the\n"
+                "version.\n"
                 "Exit status: 0 done, 1 verify failed or limit passed, 2 usage, 3 port error,\n"
                 "4 timed out waiting for the beacon, 130 interrupted.\n");
         case Command::Ports:

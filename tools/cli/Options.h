@@ -13,6 +13,7 @@ enum class Command { None, Ports, Read, Program, Verify, Decode };
 struct Options {
     Command command = Command::None;
     bool help = false;
+    bool version = false;                     // --version
     QString port;                             // --port: a COM number or a device path
     QString file;                             // the command file (program, verify, decode)
     QString output;                           // -o: where read saves the command string

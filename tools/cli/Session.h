@@ -35,6 +35,8 @@ public:
     void Drain();
     int ExitStatus() const { return status_; }
     bool Finished() const { return finished_; }
+    // The command string is being sent.
+    bool Uploading() const { return busy_; }
 
     BeaconEngine& Engine() { return engine_; }
 

@@ -111,6 +111,10 @@ int Run(QCoreApplication& app) {
         std::printf("%s", Cli::HelpText(options.command).toLatin1().constData());
         return Cli::kDone;
     }
+    if (options.version) {
+        std::printf("zbeacon-cli %s\n", ZB_VERSION);
+        return Cli::kDone;
+    }
     // The window's settings file: beside the program, or in the user's configuration folder once installed.
     if (options.settings.isEmpty())
         options.settings =
@@ -160,7 +164,13 @@ int Run(QCoreApplication& app) {
     QObject::connect(&interrupt, &QSocketNotifier::activated, [&] {
         char byte;
         [[maybe_unused]] const ssize_t got = ::read(pipeEnds[0], &byte, 1);
-        session.Finish(Cli::kInterrupted, QStringLiteral("interrupted"));
+        // Until the beacon has received the whole new message, it keeps the one it had.
+        const bool messageIncomplete = options.command == Cli::Command::Program &&
+                                       (session.Engine().Mode() == LinkMode::Program || session.Uploading());
+        QString message = QStringLiteral("interrupted");
+        if (messageIncomplete)
+            message += QStringLiteral(": the beacon keeps its old message until a complete upload");
+        session.Finish(Cli::kInterrupted, message);
     });
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
@@ -173,6 +183,10 @@ int Run(QCoreApplication& app) {
     }
     const int status = session.ExitStatus();
     ::signal(SIGINT, SIG_DFL);
+    if (status == Cli::kDone && !options.output.isEmpty()) {
+        std::fprintf(stderr, "Command string saved to %s\n",
+                     QFileInfo(options.output).absoluteFilePath().toLocal8Bit().constData());
+    }
     return status;
 }
 
