@@ -295,6 +295,7 @@ TEST_F(CliBeacon, PortErrorsInTheToolsOwnTerms) {
     sim->SwitchOn();
     EXPECT_EQ(cli.Finish(), 0) << cli.Err().toStdString();
     EXPECT_TRUE(cli.Out().startsWith("PSDvvvSQSZ\n\n")) << cli.Out().toStdString();
+}
 
 // Ctrl+C in the middle of the upload: the tool says that the beacon keeps its old message, and the beacon,
 // switched off and on, still holds it.
