@@ -1,6 +1,6 @@
 // The window's side of the beacon dialogue: the three start buttons, the port's data event and the
-// countdown's stop event hand over to the engine, which reaches the window's widgets through the
-// IBeaconHost methods below.
+// countdown's stop event hand over to the beacon line, whose engine reaches the window's widgets
+// through the IBeaconView methods below.
 #include <QAction>
 #include <QApplication>
 #include <QListWidget>
@@ -30,13 +30,11 @@ void TForm1::Button1Click(QObject*) {
 }
 
 void TForm1::ComData(TObject*, int) {
-    std::string text;
-    Com->ReadText(text);
-    Engine->DataArrived(QByteArray::fromStdString(text));
+    Line->HandleData();
 }
 
 void TForm1::SendXStop(TObject*) {
-    Engine->CountdownExpired();
+    Line->CountdownExpired();
 }
 
 void TForm1::Delay(double units) {
@@ -145,28 +143,8 @@ void TForm1::TickSynchronizedOption() {
     ApplySynchronizedMode();
 }
 
-bool TForm1::PortChosen() const {
-    return Com->PortNum() != 0;
-}
-
 bool TForm1::PortReady() {
     return !ChosenDeviceMissing();
-}
-
-void TForm1::WriteChar(char c) {
-    Com->WriteChar(c);
-}
-
-void TForm1::Pause(double units) {
-    Delay(units);
-}
-
-void TForm1::StartCountdown() {
-    SendX->SetEnabled(true);
-}
-
-void TForm1::StopCountdown() {
-    SendX->SetEnabled(false);
 }
 
 void TForm1::SetBusy(bool busy) {

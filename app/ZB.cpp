@@ -138,10 +138,7 @@ TForm1::TForm1(const QString& programDir, IDialogs& dialogs, QWidget* parent)
     : TForm1(TProgramFolders::Portable(programDir), dialogs, parent) {}
 
 TForm1::TForm1(const TProgramFolders& folders, IDialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent),
-      Engine(std::make_unique<BeaconEngine>(*this)),
-      folders_(folders),
-      dialogs_(dialogs) {
+    : QMainWindow(parent), folders_(folders), dialogs_(dialogs) {
     setObjectName("Form1");
     setWindowTitle(kDesignedCaption);
     setFont(DesignFont("MS Sans Serif", QFont::SansSerif, 11, false));
@@ -156,6 +153,7 @@ TForm1::~TForm1() {
     // The components go first: their threads may still hand events to this window.
     SendX.reset();
     Com.reset();
+    Line.reset();
     Application::SetExceptionHandler(nullptr);
 }
 
@@ -171,6 +169,9 @@ void TForm1::BuildComponents() {
     SendX = std::make_unique<TSuperTimer>();
     SendX->SetCountDown(true);
     SendX->OnStop = [this](TObject* Sender) { Guard([&] { SendXStop(Sender); }); };
+
+    Line = std::make_unique<BeaconLine>(*Com, *SendX, *this);
+    Engine = &Line->Engine();
 }
 
 void TForm1::BuildControls() {

@@ -4,7 +4,7 @@
 // The window's handlers are defined in the folder of the subsystem they belong to:
 //   app/      creation, showing and closing, the file menu, the debug window, help and about
 // The decoder (command/) and the beacon dialogue (link/BeaconEngine) know nothing of the window: the
-// window shows what the decoder returns and serves the engine as its IBeaconHost.
+// window shows what the decoder returns and serves the engine as its IBeaconView.
 
 #include <QByteArray>
 #include <QColor>
@@ -19,8 +19,9 @@
 #include <optional>
 
 #include "app/Dialogs.h"
-#include "platform/Folders.h"
 #include "link/BeaconEngine.h"
+#include "link/BeaconLine.h"
+#include "platform/Folders.h"
 
 class QAction;
 class QActionGroup;
@@ -61,7 +62,7 @@ struct TCanvas {
     QColor FontColor;  // text colour; never changed by the drawing rules
 };
 
-class TForm1 : public QMainWindow, public IBeaconHost {
+class TForm1 : public QMainWindow, public IBeaconView {
     Q_OBJECT
 public:
     // `folders` say where the settings file, default.txt and the help page are (platform/Folders.h).
@@ -78,7 +79,7 @@ public:
 
     // ---- Program state -------------------------------------------------------------------------------
     // The beacon dialogue with its received text, state and slot table.
-    std::unique_ptr<BeaconEngine> Engine;
+    BeaconEngine* Engine = nullptr;  // owned by Line
     QString CommandFileName;  // full path of the current command file
     int32_t MaxChar = 0;      // length above which the length alarm shows
     bool Modified = false;    // the operator typed in the memo since the last write
@@ -161,6 +162,7 @@ public:
     TFileDialogRequest SaveDialog1;
     std::unique_ptr<TVaComm> Com;
     std::unique_ptr<TSuperTimer> SendX;
+    std::unique_ptr<BeaconLine> Line;  // the dialogue wired to Com and SendX
 
     TDebug* Debug = nullptr;
 
@@ -254,7 +256,7 @@ public:
 
     QString SettingsPath() const;
 
-    // ---- What the beacon dialogue may touch (IBeaconHost) --------------------------------------------
+    // ---- What the beacon dialogue may touch (IBeaconView) --------------------------------------------
     QByteArray CommandText() const override;
     void SetCommandText(const QByteArray& text) override;
     void RemoveCommandLines(const std::function<bool(const QByteArray&)>& drop) override;
@@ -267,12 +269,7 @@ public:
     void SetSlotTicked(int slot, bool ticked) override;
     bool SynchronizedOption() const override;
     void TickSynchronizedOption() override;
-    bool PortChosen() const override;
     bool PortReady() override;
-    void WriteChar(char c) override;
-    void Pause(double units) override;
-    void StartCountdown() override;
-    void StopCountdown() override;
     void SetBusy(bool busy) override;
     void ReceivedTextGrew() override;
 

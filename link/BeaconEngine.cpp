@@ -50,7 +50,7 @@ void BeaconEngine::Reset() {
 
 bool BeaconEngine::Start(LinkMode mode) {
     host_.SetTellBackground(TellBackground::Red);
-    if (!host_.PortChosen()) {
+    if (!port_.PortChosen()) {
         host_.SetTellCaption(QStringLiteral("Select Comm Port"));
         return false;
     }
@@ -61,7 +61,7 @@ bool BeaconEngine::Start(LinkMode mode) {
     received_.clear();
     mode_ = mode;
     ++operation_;
-    host_.StopCountdown();  // a countdown belongs to the operation that started it
+    port_.StopCountdown();  // a countdown belongs to the operation that started it
     answeredYes_ = false;
     listingMayFollowRead_ = false;
     slotChange_.reset();
@@ -70,7 +70,7 @@ bool BeaconEngine::Start(LinkMode mode) {
 
 void BeaconEngine::EndOperation() {
     ++operation_;
-    host_.StopCountdown();
+    port_.StopCountdown();
     mode_ = LinkMode::Idle;
     received_.clear();
     answeredYes_ = false;
@@ -95,12 +95,12 @@ bool BeaconEngine::IsPromptLine(const QByteArray& line) {
 // Pauses before an answer; false when an operation was started meanwhile, which then owns the dialogue:
 // the interrupted rule sends nothing more and leaves the state alone.
 bool BeaconEngine::PauseWithin(double units, unsigned operation) {
-    host_.Pause(units);
+    port_.Pause(units);
     return operation_ == operation;
 }
 
 void BeaconEngine::Send(char c) {
-    host_.WriteChar(c);
+    port_.WriteChar(c);
     host_.AnswerSent();
 }
 
@@ -124,6 +124,7 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
         received_ = "Answer no " + ModeName() + "\r";
         if (!PauseWithin(1, operation)) return;
         Send('n');
+        if (!host_.SynchronizedOption()) host_.OnListingMayFollow();
         return;
     }
     // The beacon asks for the slot's time.
@@ -154,15 +155,19 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
                         host_.SetSlotTicked(i, slotMask_.at(i) == '1');
                     host_.AddListingNotice(QStringLiteral("GPS Menu set to programmed beacon slots"));
                 }
+                host_.OnOperationOver(LinkMode::Read);
             }
             if (mode_ == LinkMode::VerifyGPS) {
                 received_.clear();
                 mode_ = LinkMode::Idle;
-                host_.SetTellCaption(host_.TellCaption() + (SlotsMatch()
+                const SlotCheck check = CheckSlots();
+                host_.SetTellCaption(host_.TellCaption() + (check.verified
                                                                 ? QStringLiteral(" - GPS Verified")
                                                                 : QStringLiteral(" - GPS Slot Error")));
                 if (!PauseWithin(1, operation)) return;
                 Send('n');
+                host_.OnSlotsChecked(check);
+                host_.OnOperationOver(LinkMode::Verify);
             }
         }
         if (mode_ == LinkMode::Read && FirstQuestionAsked()) {
@@ -179,6 +184,7 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
             // A beacon not yet known to be synchronized may still print its slot listing: the read
             // then finishes in the same pass, as if the option had been ticked.
             listingMayFollowRead_ = mode_ == LinkMode::Idle;
+            if (listingMayFollowRead_) host_.OnListingMayFollow();
         }
         if (mode_ == LinkMode::Program && FirstQuestionAsked()) {
             // The question is replaced before the pause, like every other answered one: text that
@@ -197,6 +203,7 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
             // normal beacon was programmed: the operation is over and the question is left to the
             // operator's next operation.
             mode_ = LinkMode::Idle;
+            host_.OnOperationOver(LinkMode::Program);
         }
         if (mode_ == LinkMode::ProgramGPS) {
             mode_ = LinkMode::ProgramGPS2;
@@ -207,16 +214,19 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
             if (SlotsMatch()) {
                 mode_ = LinkMode::Idle;
                 received_ = "GPS Verified";
+                const SlotCheck check = CheckSlots();
                 if (!PauseWithin(1, operation)) return;
                 Send('n');
+                host_.OnSlotsChecked(check);
+                host_.OnOperationOver(LinkMode::Program);
             } else {
                 if (!PauseWithin(1, operation)) return;
                 Send('y');
             }
         }
         if (mode_ == LinkMode::Verify && FirstQuestionAsked()) {
-            const QByteArray search = SearchText(host_.CommandText());
-            if (!search.isEmpty() && received_.contains(search)) {
+            const SequenceCheck check = CheckSequence();
+            if (check.matched) {
                 host_.SetTellLook(TellLook::Progress);
                 host_.SetTellCaption(QStringLiteral("Beacon Sequence OK"));
             } else {
@@ -229,6 +239,8 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
             received_.clear();
             if (!PauseWithin(1, operation)) return;
             Send('n');
+            host_.OnSequenceChecked(check);
+            if (!host_.SynchronizedOption()) host_.OnListingMayFollow();
         }
     }
     // The beacon asks for the new message; the countdown starts the upload a second later. Only after
@@ -237,7 +249,7 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
         answeredYes_) {
         received_ = "SendX\r";
         countdownOperation_ = operation_;
-        host_.StartCountdown();
+        port_.StartCountdown();
     }
 }
 
@@ -254,6 +266,7 @@ void BeaconEngine::CountdownExpired() {
     mode_ = LinkMode::ProgramGPS;
     const qsizetype n = host_.CommandText().size();
     qsizetype sent = 0;
+    qsizetype handled = 0;
     // The cursor is always restored; the strip and the status line belong to an operation started
     // during the upload, if there is one.
     auto finish = [this, operation] {
@@ -272,29 +285,71 @@ void BeaconEngine::CountdownExpired() {
             if (i >= text.size()) break;  // it became shorter meanwhile
             const char c = text.at(i);
             if (static_cast<unsigned char>(c) >= 32) {
-                host_.WriteChar(c);
+                port_.WriteChar(c);
                 ++sent;
             }
             QString ticker = host_.TellCaption();
             if (ticker.size() >= kTickerLength) ticker.remove(0, 1);
             ticker += QChar(static_cast<unsigned char>(c));
             host_.SetTellCaption(ticker);
-            host_.Pause(0.1);
+            host_.OnUploadProgress(i + 1, n);
+            port_.Pause(0.1);
+            handled = i + 1;
         }
     } catch (...) {
         // A serial error ends the upload and with it the operation: the strip and the cursor are
         // restored, and no later question of the beacon is answered, before the error is reported.
         finish();
         if (operation_ == operation) mode_ = LinkMode::Idle;
+        host_.OnUploadEnded(sent, false);
         throw;
     }
     finish();
-    if (operation_ == operation)
-        host_.SetStatus(QStringLiteral("Beacon programmed: %1 characters").arg(sent));
+    if (operation_ != operation) {
+        host_.OnUploadEnded(sent, false);
+        return;
+    }
+    host_.SetStatus(QStringLiteral("Beacon programmed: %1 characters").arg(sent));
+    host_.OnUploadEnded(sent, handled == n);
+    if (!host_.SynchronizedOption()) host_.OnListingMayFollow();
 }
 
 void BeaconEngine::ReadSlotListing() {
     if (std::optional<QByteArray> mask = SlotListing::Read(received_)) slotMask_ = *mask;
+}
+
+SlotCheck BeaconEngine::CheckSlots() const {
+    SlotCheck check;
+    check.beaconTable = slotMask_;
+    for (int i = 0; i < kSlotCount && i < slotMask_.size(); ++i) {
+        const bool ticked = host_.SlotTicked(i);
+        if ((ticked && slotMask_.at(i) == '0') || (!ticked && slotMask_.at(i) == '1')) check.differing << i;
+    }
+    check.verified = check.differing.isEmpty();
+    return check;
+}
+
+// The command string against the beacon's message: found as one piece in what the beacon printed, or
+// where the two first part. The message is what the beacon printed before the question, less its
+// prompt lines and line noise.
+SequenceCheck BeaconEngine::CheckSequence() const {
+    SequenceCheck check;
+    check.fileText = SearchText(host_.CommandText());
+    check.matched = !check.fileText.isEmpty() && received_.contains(check.fileText);
+    const qsizetype question = received_.lastIndexOf("y/n\r\n");
+    const qsizetype questionLine = question <= 0 ? -1
+                                                 : std::max(received_.lastIndexOf('\n', question - 1),
+                                                            received_.lastIndexOf('\r', question - 1));
+    const QByteArray before = received_.left(questionLine + 1);
+    check.beaconText = Commands::RemoveLines(Commands::CommandTextFrom(before), &BeaconEngine::IsPromptLine);
+    if (!check.matched) {
+        const QByteArray beacon = SearchText(check.beaconText);
+        qsizetype at = 0;
+        while (at < beacon.size() && at < check.fileText.size() && beacon.at(at) == check.fileText.at(at))
+            ++at;
+        check.firstDifference = at;
+    }
+    return check;
 }
 
 bool BeaconEngine::SlotsMatch() const {
@@ -327,6 +382,7 @@ bool BeaconEngine::SetOrClearSlot(unsigned operation) {
     host_.SetTellLook(TellLook::Progress);
     host_.SetTellCaption((change->set ? QStringLiteral("Set Slot ") : QStringLiteral("Clear Slot ")) +
                          QString::number(slotSeconds_));
+    host_.OnSlotStep(change->set, slotSeconds_);
     if (!PauseWithin(0.5, operation)) return true;
     Send(change->set ? 's' : 'c');
     return true;
@@ -342,7 +398,7 @@ void BeaconEngine::SlotTimeStep(unsigned operation) {
     if (!PauseWithin(0.4, operation)) return;
     for (qsizetype i = 0; i < time.size(); ++i) {
         if (!PauseWithin(0.1, operation)) return;
-        host_.WriteChar(time.at(i));
+        port_.WriteChar(time.at(i));
     }
     host_.AnswerSent();
 }

@@ -1,10 +1,12 @@
 #pragma once
 // The tool's side of the conversation with the beacon: the three operations (read, program, verify),
 // the upload of the command string and the GPS slot exchange, as one object that owns the dialogue's
-// state. It reaches the outside world only through IBeaconHost, so it runs the same behind the main
-// window, behind the command-line tool and behind a test's fake.
+// state. It reaches the outside world only through IBeaconView (what is shown) and IBeaconPort (the
+// line), so it runs the same behind the main window, behind the command-line tool and behind a test's
+// fake.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -22,9 +24,28 @@ enum class TellLook { Neutral, Alert, Progress };
 // Backgrounds set without touching the text colour.
 enum class TellBackground { Red, White };
 
-class IBeaconHost {
+// What the beacon's text showed of its stored message when a Verify compared it with the command string.
+struct SequenceCheck {
+    bool matched = false;
+    // The first character (from 0) at which the beacon's message and the command string differ, both
+    // taken without line breaks and other control characters; -1 when they agree.
+    qsizetype firstDifference = -1;
+    QByteArray beaconText;  // the beacon's message as it printed it, less its prompt lines and noise
+    QByteArray fileText;    // the command string searched for
+};
+
+// The beacon's slot table against the wanted one.
+struct SlotCheck {
+    bool verified = false;
+    QList<int> differing;  // slots (0..23) in which they differ, lowest first
+    QByteArray beaconTable;
+};
+
+// The window, the command-line tool or a test: what the dialogue shows and what it is told. Outcomes
+// arrive as facts (the On... notices); each host words them in its own way.
+class IBeaconView {
 public:
-    virtual ~IBeaconHost() = default;
+    virtual ~IBeaconView() = default;
 
     // The command string: single bytes, line breaks as CR LF.
     virtual QByteArray CommandText() const = 0;
@@ -49,25 +70,48 @@ public:
     virtual bool SynchronizedOption() const = 0;
     virtual void TickSynchronizedOption() = 0;  // ticks the option and applies the synchronized mode
 
-    // The port: whether one is chosen, and one byte out (errors are raised as exceptions).
-    virtual bool PortChosen() const = 0;
     // Whether the chosen port's device is there to talk to; when not, the host tells the operator.
     virtual bool PortReady() { return true; }
-    virtual void WriteChar(char c) = 0;
-
-    // The paced wait: `units` of 0.9936 s, while events (the port's data among them) go on being handled.
-    virtual void Pause(double units) = 0;
-    // Starts the one-second countdown that ends in BeaconEngine::CountdownExpired.
-    virtual void StartCountdown() = 0;
-    // Stops a running countdown without its end: an operation that starts or ends takes it away.
-    virtual void StopCountdown() {}
     // The upload is running (busy cursor).
     virtual void SetBusy(bool busy) = 0;
 
     // Notices with no effect on the dialogue.
     virtual void ReceivedTextGrew() {}  // new text was appended, before any rule looked at it
     virtual void AnswerSent() {}        // the answer to one of the beacon's questions has gone out
+    virtual void BytesReceived(const QByteArray&) {}  // raw, as the port delivered them
+    virtual void ByteSent(char) {}
+
+    // Outcomes.
+    virtual void OnSequenceChecked(const SequenceCheck&) {}  // a Verify compared the command string
+    virtual void OnSlotsChecked(const SlotCheck&) {}         // a Verify or Program compared the slot tables
+    virtual void OnUploadProgress(qsizetype /*sent*/, qsizetype /*total*/) {}  // after each character
+    virtual void OnUploadEnded(qsizetype /*sent*/, bool /*complete*/) {}       // complete: not cut short
+    virtual void OnSlotStep(bool /*set*/, int /*seconds*/) {}  // a slot is being set or cleared
+    // The operation's own part is over; a beacon not known to be synchronized may still print its slot
+    // listing (which then carries the operation on), or may have nothing more to say.
+    virtual void OnListingMayFollow() {}
+    // The operation is complete and the dialogue idle.
+    virtual void OnOperationOver(LinkMode /*operation*/) {}
 };
+
+// The line to the beacon: bytes out, the paced wait and the countdown before the upload.
+class IBeaconPort {
+public:
+    virtual ~IBeaconPort() = default;
+    // Whether a port is chosen.
+    virtual bool PortChosen() const = 0;
+    // One byte out; errors are raised as exceptions.
+    virtual void WriteChar(char c) = 0;
+    // The paced wait: `units` of 0.9936 s, while events (the port's data among them) go on being handled.
+    virtual void Pause(double units) = 0;
+    // Starts the one-second countdown that ends in BeaconEngine::CountdownExpired.
+    virtual void StartCountdown() = 0;
+    // Stops a running countdown without its end: an operation that starts or ends takes it away.
+    virtual void StopCountdown() {}
+};
+
+// Both halves in one, for hosts that are both (the tests' fake).
+class IBeaconHost : public IBeaconView, public IBeaconPort {};
 
 class BeaconEngine {
 public:
@@ -76,7 +120,8 @@ public:
     static constexpr qsizetype kMaxReceivedText = 8192;
     static constexpr qsizetype kKeptReceivedText = kMaxReceivedText / 2;
 
-    explicit BeaconEngine(IBeaconHost& host) : host_(host) {}
+    BeaconEngine(IBeaconView& view, IBeaconPort& port) : host_(view), port_(port) {}
+    explicit BeaconEngine(IBeaconHost& host) : BeaconEngine(host, host) {}
 
     // Starting an operation (Read, Program or Verify): the strip turns red, and with a port chosen the
     // operator is told to switch the beacon off and on and the operation takes over from any other.
@@ -97,14 +142,14 @@ public:
     void ReadSlotListing();
     // The GPS menu's ticks agree with the slot table (positions past a short table agree).
     bool SlotsMatch() const;
+    SlotCheck CheckSlots() const;
+    // The command string against the beacon's message in the received text.
+    SequenceCheck CheckSequence() const;
 
     // True for the beacon's prompt lines and empty lines, which the command string never keeps.
     static bool IsPromptLine(const QByteArray& line);
 
     LinkMode Mode() const { return mode_; }
-    // A Read is over as far as the beacon's first question goes, but the beacon, not known to be
-    // synchronized, may yet print a slot listing, which the read then takes in as well.
-    bool ListingMayFollowRead() const { return listingMayFollowRead_; }
     QByteArray ModeName() const { return LinkModeName(mode_); }
     const QByteArray& ReceivedText() const { return received_; }
     void SetReceivedText(const QByteArray& text) { received_ = text; }
@@ -131,7 +176,8 @@ private:
     bool SetOrClearSlot(unsigned operation);
     void SlotTimeStep(unsigned operation);
 
-    IBeaconHost& host_;
+    IBeaconView& host_;
+    IBeaconPort& port_;
     LinkMode mode_ = LinkMode::Idle;
     QByteArray received_;
     QByteArray slotMask_;

@@ -172,3 +172,79 @@ TEST(BeaconEngine, TextDuringAnAnswersPauseGetsNoSecondAnswer) {
         }
     }
 }
+
+// What the hosts are told as facts: the Verify's comparison (where the texts part, both texts), the
+// slot comparison, the upload's progress and end, and whether the operation is over or a slot listing
+// may yet follow from a beacon not known to be synchronized.
+TEST(BeaconEngine, OutcomesAreToldAsFacts) {
+    struct Host : FakeBeaconHost {
+        using FakeBeaconHost::FakeBeaconHost;
+        void OnSequenceChecked(const SequenceCheck& check) override { sequence = check; }
+        void OnSlotsChecked(const SlotCheck& check) override { slotCheck = check; }
+        void OnUploadProgress(qsizetype sent, qsizetype total) override {
+            events << QString("%1/%2").arg(sent).arg(total);
+        }
+        void OnUploadEnded(qsizetype sent, bool complete) override {
+            events << QString("ended %1 %2").arg(sent).arg(complete ? "complete" : "cut short");
+        }
+        void OnSlotStep(bool set, int seconds) override {
+            events << QString(set ? "set %1" : "clear %1").arg(seconds);
+        }
+        void OnListingMayFollow() override { events << "listing may follow"; }
+        void OnOperationOver(LinkMode operation) override { events << "over " + LinkModeName(operation); }
+        SequenceCheck sequence;
+        SlotCheck slotCheck;
+        QStringList events;
+    };
+    {
+        SCOPED_TRACE("verify of a normal beacon that holds another message");
+        Host host(Beacon(false));
+        host.command = "PSDvv\r\nSQSZ";
+        ASSERT_TRUE(host.engine.Start(LinkMode::Verify));
+        host.beacon.SwitchOn();
+        host.Run();
+        EXPECT_FALSE(host.sequence.matched);
+        EXPECT_EQ(host.sequence.firstDifference, 5);
+        EXPECT_EQ(host.sequence.beaconText, "PSDvvvSQSZ");
+        EXPECT_EQ(host.sequence.fileText, "PSDvvSQSZ");
+        EXPECT_EQ(host.events, QStringList{"listing may follow"});
+    }
+    {
+        SCOPED_TRACE("verify of a synchronized beacon whose slots differ");
+        Host host(Beacon(true, "100000000000100000000000"));
+        host.synchronized = true;
+        host.ticks = "100001000000000000000000";
+        host.command = "PSDvvvSQSZ";
+        ASSERT_TRUE(host.engine.Start(LinkMode::Verify));
+        host.beacon.SwitchOn();
+        host.Run();
+        EXPECT_TRUE(host.sequence.matched);
+        EXPECT_EQ(host.sequence.firstDifference, -1);
+        EXPECT_FALSE(host.slotCheck.verified);
+        EXPECT_EQ(host.slotCheck.differing, QList<int>({5, 12}));
+        EXPECT_EQ(host.events, QStringList{"over Verify"});
+    }
+    {
+        SCOPED_TRACE("program of a synchronized beacon");
+        Host host(Beacon(true, "100000000000100000000000"));
+        host.synchronized = true;
+        host.ticks = "100001000000100000000000";
+        host.command = "KZ";
+        ASSERT_TRUE(host.engine.Start(LinkMode::Program));
+        host.beacon.SwitchOn();
+        host.Run();
+        EXPECT_EQ(host.events, QStringList({"1/2", "2/2", "ended 2 complete", "set 25", "over Program"}));
+        EXPECT_TRUE(host.slotCheck.verified);
+    }
+    {
+        SCOPED_TRACE("program of a normal beacon");
+        Host host(Beacon(false));
+        host.command = "K\r\nZ";
+        ASSERT_TRUE(host.engine.Start(LinkMode::Program));
+        host.beacon.SwitchOn();
+        host.Run();
+        // The question after the message is answered inside the upload's last pause.
+        EXPECT_EQ(host.events, QStringList({"1/4", "2/4", "3/4", "4/4", "listing may follow",
+                                            "ended 2 complete", "listing may follow"}));
+    }
+}

@@ -55,8 +55,7 @@ Session::Session(const Options& options, const QByteArray& commandText, const QV
       sync_(options.sync),
       out_(out),
       err_(err),
-      terminal_(::isatty(::fileno(err)) == 1),
-      engine_(*this) {
+      terminal_(::isatty(::fileno(err)) == 1) {
     for (int slot : wanted)
         ticks_[slot] = '1';
     silence_.setSingleShot(true);
@@ -66,7 +65,7 @@ Session::Session(const Options& options, const QByteArray& commandText, const QV
     listingGrace_.setSingleShot(true);
     listingGrace_.setInterval(kListingGraceMs);
     QObject::connect(&listingGrace_, &QTimer::timeout, [this] {
-        if (!finished_ && MayAwaitListing()) Complete();
+        if (!sync_) Complete();
     });
     clock_.start();
 }
@@ -94,6 +93,9 @@ bool Session::Start(int portNumber) {
     com_ = std::make_unique<TVaComm>();
     SetBeaconLine(*com_);
     com_->SetPortNum(portNumber);
+    countdown_ = std::make_unique<TSuperTimer>();
+    countdown_->SetCountDown(true);
+    line_ = std::make_unique<BeaconLine>(*com_, *countdown_, *this);
     com_->OnData = [this](TObject*, int) { OnData(); };
     try {
         com_->Open();
@@ -118,11 +120,9 @@ bool Session::Start(int portNumber) {
         Line(QStringLiteral("zbeacon-cli: ") + QString::fromLocal8Bit(e.what()));
         return false;
     }
-    countdown_ = std::make_unique<TSuperTimer>();
-    countdown_->SetCountDown(true);
     countdown_->OnStop = [this](TObject*) {
         try {
-            engine_.CountdownExpired();
+            line_->CountdownExpired();
         } catch (const std::exception& e) {
             Finish(kPortError, QString::fromLocal8Bit(e.what()));
         }
@@ -130,7 +130,7 @@ bool Session::Start(int portNumber) {
     const LinkMode mode = options_.command == Command::Read      ? LinkMode::Read
                           : options_.command == Command::Program ? LinkMode::Program
                                                                  : LinkMode::Verify;
-    engine_.Start(mode);
+    Engine().Start(mode);
     Rearm();
     return true;
 }
@@ -175,6 +175,7 @@ void Session::Finish(int status, const QString& message) {
     if (finished_) return;
     finished_ = true;
     status_ = status;
+    if (line_) line_->Stop();
     silence_.stop();
     listingGrace_.stop();
     EndProgressLine();
@@ -200,27 +201,24 @@ void Session::Drain() {
 }
 
 void Session::OnData() {
-    std::string text;
+    if (finished_) return;
     try {
-        com_->ReadText(text);
+        line_->HandleData();
     } catch (const std::exception& e) {
         Finish(kPortError, QString::fromLocal8Bit(e.what()));
-        return;
     }
-    if (finished_ || text.empty()) return;
-    const QByteArray bytes = QByteArray::fromStdString(text);
+}
+
+void Session::BytesReceived(const QByteArray& bytes) {
     Log('<', bytes);
     Rearm();
     // Only a slot listing in progress holds the end back; other text does not.
     if (listingGrace_.isActive() && bytes.contains("sec")) listingGrace_.start();
-    try {
-        engine_.DataArrived(bytes);
-    } catch (const std::exception& e) {
-        Finish(kPortError, QString::fromLocal8Bit(e.what()));
-        return;
-    }
-    // A dialogue can also end without an answer (the beacon switched off and on after the upload).
-    QueueCheck();
+}
+
+void Session::ByteSent(char c) {
+    Log('>', QByteArray(1, c));
+    Rearm();
 }
 
 void Session::Rearm() {
@@ -231,32 +229,14 @@ void Session::RemoveCommandLines(const std::function<bool(const QByteArray&)>& d
     command_ = Commands::RemoveLines(command_, drop);
 }
 
+// The strip's captions are the operator's status lines, told once each as they change. The upload's
+// ticker and the slot steps are shown from the dialogue's outcomes instead.
 void Session::SetTellCaption(const QString& caption) {
     caption_ = caption;
-    if (caption == QLatin1String("Sequence Verify Failed") ||
-        caption.endsWith(QLatin1String(" - GPS Slot Error")))
-        verifyFailed_ = true;
-    if (finished_ || caption.isEmpty()) return;
-    if (!busy_ && caption == shownCaption_) return;  // a status line is told once, when it changes
+    if (finished_ || caption.isEmpty() || busy_) return;
+    if (std::exchange(stepShown_, false)) return;
+    if (caption == shownCaption_) return;
     shownCaption_ = caption;
-    if (busy_) {
-        // The ticker grows by the character just handled; line breaks are shown but not sent.
-        if (caption.back().unicode() >= 32) ++uploaded_;
-        if (terminal_) {
-            QString shown = caption;
-            for (QChar& c : shown) {
-                if (c.unicode() < 32) c = QLatin1Char(' ');
-            }
-            ProgressLine(QStringLiteral("Sending ") + shown);
-        }
-        return;
-    }
-    if (caption.startsWith(QLatin1String("Set Slot ")) || caption.startsWith(QLatin1String("Clear Slot "))) {
-        if (terminal_) {
-            ProgressLine(caption);
-            return;
-        }
-    }
     Line(caption);
 }
 
@@ -268,73 +248,48 @@ void Session::SetSlotTicked(int slot, bool ticked) {
     if (slot >= 0 && slot < ticks_.size()) ticks_[slot] = ticked ? '1' : '0';
 }
 
-void Session::WriteChar(char c) {
-    if (finished_) return;  // interrupted or over: nothing more goes to the beacon
-    com_->WriteChar(c);
-    Log('>', QByteArray(1, c));
-    Rearm();
+void Session::OnUploadProgress(qsizetype sent, qsizetype total) {
+    if (terminal_ && !finished_)
+        ProgressLine(QStringLiteral("Sending character %1 of %2").arg(sent).arg(total));
 }
 
-void Session::Pause(double units) {
+void Session::OnUploadEnded(qsizetype sent, bool complete) {
+    uploadComplete_ = complete;
     if (finished_) return;
-    PacedWait::Delay(units);
+    EndProgressLine();
+    Line(QStringLiteral("Sent %1 characters").arg(sent));
 }
 
-void Session::StartCountdown() {
-    countdown_->SetEnabled(true);
-}
-
-void Session::StopCountdown() {
-    if (countdown_) countdown_->SetEnabled(false);
-}
-
-void Session::SetBusy(bool busy) {
-    busy_ = busy;
-    if (busy) {
-        uploaded_ = 0;
-    } else if (!finished_ || status_ == kDone) {  // also when the answer after the message ended it
-        EndProgressLine();
-        Line(QStringLiteral("Sent %1 characters").arg(uploaded_));
-        QueueCheck();
+void Session::OnSlotStep(bool set, int seconds) {
+    stepShown_ = true;
+    const QString step =
+        (set ? QStringLiteral("Set Slot ") : QStringLiteral("Clear Slot ")) + QString::number(seconds);
+    shownCaption_ = step;
+    if (terminal_) {
+        ProgressLine(step);
+    } else {
+        Line(step);
     }
 }
 
-void Session::AnswerSent() {
-    QueueCheck();
+// The operation's own part is over: a synchronized beacon would print its slot listing at once, and
+// anything else means there is nothing more to come.
+void Session::OnListingMayFollow() {
+    if (!sync_ && !finished_) listingGrace_.start();
 }
 
-void Session::QueueCheck() {
-    if (checkQueued_) return;
-    checkQueued_ = true;
-    // Looked at once the rule that answered has returned, so that its last steps count.
-    QTimer::singleShot(0, &silence_, [this] {
-        checkQueued_ = false;
-        CheckDone();
-    });
-}
-
-bool Session::MayAwaitListing() const {
-    const LinkMode mode = engine_.Mode();
-    return !sync_ && !busy_ &&
-           (engine_.ListingMayFollowRead() || mode == LinkMode::VerifyGPS || mode == LinkMode::ProgramGPS);
-}
-
-// The operation is over where the window's would be: the dialogue is idle, or, with a beacon not known
-// to be synchronized, nothing more came after the last answer (a synchronized beacon's slot listing
-// would have come at once, and carries the exchange on as in the window).
-void Session::CheckDone() {
-    if (finished_) return;
-    if (MayAwaitListing()) {
-        if (!listingGrace_.isActive()) listingGrace_.start();
-        return;
-    }
-    if (engine_.Mode() == LinkMode::Idle) Complete();
+void Session::OnOperationOver(LinkMode) {
+    // Told once the rule that ended the operation has returned, so that its last steps count.
+    QTimer::singleShot(0, &silence_, [this] { Complete(); });
 }
 
 void Session::Complete() {
+    if (finished_ || completing_) return;
+    completing_ = true;
     listingGrace_.stop();
     Report();
-    if (status_ == kDone) Finish(verifyFailed_ ? kFailed : kDone);
+    const bool failed = (sequence_ && !sequence_->matched) || (slots_ && !slots_->verified);
+    if (status_ == kDone) Finish(failed ? kFailed : kDone);
 }
 
 void Session::Report() {
@@ -349,10 +304,10 @@ void Session::Report() {
             const Commands::Decoded decoded = Commands::DecodeText(command_, sync_, sync_ ? 99 : 127);
             for (const QString& row : decoded.rows)
                 std::fprintf(out_, "%s\n", row.toLatin1().constData());
-            if (sync_ && engine_.SlotMask().size() >= BeaconEngine::kSlotCount) {
+            if (sync_ && Engine().SlotMask().size() >= BeaconEngine::kSlotCount) {
                 std::fprintf(out_, "\nGPS slots: %s (%s)\n",
-                             SlotSeconds(engine_.SlotMask()).toLatin1().constData(),
-                             engine_.SlotMask().left(BeaconEngine::kSlotCount).constData());
+                             SlotSeconds(Engine().SlotMask()).toLatin1().constData(),
+                             Engine().SlotMask().left(BeaconEngine::kSlotCount).constData());
             }
             std::fflush(out_);
             if (!options_.output.isEmpty()) {
@@ -365,16 +320,22 @@ void Session::Report() {
             }
             break;
         }
-        case Command::Verify:
-            std::fprintf(out_, "%s\n", caption_.toLatin1().constData());
+        case Command::Verify: {
+            QString result = sequence_ && sequence_->matched ? QStringLiteral("Beacon Sequence OK")
+                                                             : QStringLiteral("Sequence Verify Failed");
+            if (slots_)
+                result += slots_->verified ? QStringLiteral(" - GPS Verified")
+                                           : QStringLiteral(" - GPS Slot Error");
+            std::fprintf(out_, "%s\n", result.toLatin1().constData());
             std::fflush(out_);
             break;
+        }
         case Command::Program:
             std::fprintf(out_, "Beacon programmed\n");
-            if (sync_ && engine_.SlotMask().size() >= BeaconEngine::kSlotCount) {
+            if (sync_ && Engine().SlotMask().size() >= BeaconEngine::kSlotCount) {
                 std::fprintf(out_, "GPS slots: %s (%s)\n",
-                             SlotSeconds(engine_.SlotMask()).toLatin1().constData(),
-                             engine_.SlotMask().left(BeaconEngine::kSlotCount).constData());
+                             SlotSeconds(Engine().SlotMask()).toLatin1().constData(),
+                             Engine().SlotMask().left(BeaconEngine::kSlotCount).constData());
             }
             std::fflush(out_);
             break;

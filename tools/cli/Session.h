@@ -1,6 +1,7 @@
 #pragma once
-// One conversation with the beacon from the command line: the engine behind a serial port, a
-// countdown, the paced wait and the terminal. Runs in a QCoreApplication event loop.
+// One conversation with the beacon from the command line: the beacon line over a serial port and a
+// countdown, shown on the terminal. The results come from the dialogue's outcomes. Runs in a
+// QCoreApplication event loop.
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -10,8 +11,10 @@
 #include <QVector>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "link/BeaconEngine.h"
+#include "link/BeaconLine.h"
 #include "tools/cli/Options.h"
 
 class TVaComm;
@@ -19,7 +22,7 @@ class TSuperTimer;
 
 namespace Cli {
 
-class Session : public IBeaconHost {
+class Session : public IBeaconView {
 public:
     // `wanted`: the slots the beacon should use (program and verify of a synchronized beacon).
     Session(const Options& options, const QByteArray& commandText, const QVector<int>& wanted, FILE* out,
@@ -35,12 +38,10 @@ public:
     void Drain();
     int ExitStatus() const { return status_; }
     bool Finished() const { return finished_; }
-    // The command string is being sent.
-    bool Uploading() const { return busy_; }
+    // A Program whose new message has not (yet) gone out whole: the beacon keeps its old one.
+    bool MessageIncomplete() const { return options_.command == Command::Program && !uploadComplete_; }
 
-    BeaconEngine& Engine() { return engine_; }
-
-    // IBeaconHost
+    // IBeaconView
     QByteArray CommandText() const override { return command_; }
     void SetCommandText(const QByteArray& text) override { command_ = text; }
     void RemoveCommandLines(const std::function<bool(const QByteArray&)>& drop) override;
@@ -55,19 +56,19 @@ public:
     void SetSlotTicked(int slot, bool ticked) override;
     bool SynchronizedOption() const override { return sync_; }
     void TickSynchronizedOption() override { sync_ = true; }
-    bool PortChosen() const override { return true; }
-    void WriteChar(char c) override;
-    void Pause(double units) override;
-    void StartCountdown() override;
-    void StopCountdown() override;
-    void SetBusy(bool busy) override;
-    void AnswerSent() override;
+    void SetBusy(bool busy) override { busy_ = busy; }
+    void BytesReceived(const QByteArray& bytes) override;
+    void ByteSent(char c) override;
+    void OnSequenceChecked(const SequenceCheck& check) override { sequence_ = check; }
+    void OnSlotsChecked(const SlotCheck& check) override { slots_ = check; }
+    void OnUploadProgress(qsizetype sent, qsizetype total) override;
+    void OnUploadEnded(qsizetype sent, bool complete) override;
+    void OnSlotStep(bool set, int seconds) override;
+    void OnListingMayFollow() override;
+    void OnOperationOver(LinkMode operation) override;
 
 private:
     void OnData();
-    void QueueCheck();
-    void CheckDone();
-    bool MayAwaitListing() const;
     void Complete();
     void Report();
     void Log(char direction, const QByteArray& bytes);
@@ -76,6 +77,7 @@ private:
     void ProgressLine(const QString& text);
     void EndProgressLine();
     void Rearm();
+    BeaconEngine& Engine() { return line_->Engine(); }
 
     Options options_;
     QByteArray command_;
@@ -84,21 +86,24 @@ private:
     FILE* out_;
     FILE* err_;
     bool terminal_;
-    BeaconEngine engine_;
     std::unique_ptr<TVaComm> com_;
     std::unique_ptr<TSuperTimer> countdown_;
+    std::unique_ptr<BeaconLine> line_;
     QTimer silence_;
+    // A beacon not known to be synchronized has had its say when no slot listing follows in this time.
     QTimer listingGrace_;
     static constexpr int kListingGraceMs = 2000;
     QFile transcript_;
     QElapsedTimer clock_;
     QString caption_;
     QString shownCaption_;  // the status line told last
+    bool stepShown_ = false;  // the slot step's caption was told by OnSlotStep
     bool busy_ = false;
     bool progressShown_ = false;
-    int uploaded_ = 0;
-    bool verifyFailed_ = false;
-    bool checkQueued_ = false;
+    bool uploadComplete_ = false;
+    std::optional<SequenceCheck> sequence_;
+    std::optional<SlotCheck> slots_;
+    bool completing_ = false;
     bool finished_ = false;
     int status_ = kDone;
 };

@@ -165,10 +165,8 @@ int Run(QCoreApplication& app) {
         char byte;
         [[maybe_unused]] const ssize_t got = ::read(pipeEnds[0], &byte, 1);
         // Until the beacon has received the whole new message, it keeps the one it had.
-        const bool messageIncomplete = options.command == Cli::Command::Program &&
-                                       (session.Engine().Mode() == LinkMode::Program || session.Uploading());
         QString message = QStringLiteral("interrupted");
-        if (messageIncomplete)
+        if (session.MessageIncomplete())
             message += QStringLiteral(": the beacon keeps its old message until a complete upload");
         session.Finish(Cli::kInterrupted, message);
     });
