@@ -13,13 +13,19 @@ void TForm1::UpdateSequence() {
     Sequence->scrollToTop();
 }
 
+// Whatever changed the text (typing, a paste or drop with the mouse, the Insert menu, a load), the
+// listing follows it, and the text counts as changed exactly while it differs from the file's.
+void TForm1::ZBCommandChange() {
+    Modified = MemoText() != unchangedText_;
+    UpdateSequence();
+}
+
+// Keys themselves change nothing: a key that edits the text is seen as that change.
 void TForm1::ZBCommandKeyPress(QObject*, QChar&) {
-    Modified = true;
     UpdateSequence();
 }
 
 void TForm1::ZBCommandKeyUp(QObject*, int, Qt::KeyboardModifiers) {
-    Modified = true;
     // Each line break counts as two characters (CR LF); a word wrap counts nothing.
     UpdateSequence();
     const Commands::Decoded decoded = Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar);

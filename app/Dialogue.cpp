@@ -14,10 +14,12 @@
 #include "device/VaComm.h"
 #include "link/Delay.h"
 
+// The memo emptied for a Read, and what the Read fills in, is the beacon's program, not a change.
 void TForm1::ReadBeaconClick(QObject*) {
     SavePrompt();
     ZBCommand->clear();
     Sequence->clear();
+    TakeMemoAsUnchanged();
     Engine->Start(LinkMode::Read);
 }
 
@@ -73,6 +75,7 @@ void TForm1::RemoveCommandLines(const std::function<bool(const QByteArray&)>& dr
         cut.removeSelectedText();
     }
     if (editing) group.endEditBlock();
+    if (editing && Engine->Mode() == LinkMode::Read) TakeMemoAsUnchanged();
 }
 
 // The debug window's memo shows the whole of the received text. When the text only grew at its end
@@ -102,8 +105,10 @@ QByteArray TForm1::CommandText() const {
     return MemoText();
 }
 
+// Only a Read fills the memo from the beacon.
 void TForm1::SetCommandText(const QByteArray& text) {
     SetMemoText(text);
+    TakeMemoAsUnchanged();
 }
 
 void TForm1::SetTellLook(TellLook look) {

@@ -76,7 +76,7 @@ void TForm1::FormCreate() {
         }
         ShowFileCaption();
     }
-    Modified = false;
+    TakeMemoAsUnchanged();
     OpenStartupPort();
     TickSlotsFromMask();
 }

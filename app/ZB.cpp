@@ -147,6 +147,8 @@ TForm1::TForm1(const TProgramFolders& folders, IDialogs& dialogs, QWidget* paren
     BuildComponents();
     WindowBounds::Apply(this, kDesignedLeft, kDesignedTop, kDesignedWidth, kDesignedHeight);
     Application::SetExceptionHandler([this](const std::exception& e) { ShowError(e); });
+    unchangedText_ = MemoText();
+    connect(ZBCommand, &QPlainTextEdit::textChanged, this, [this] { Guard([&] { ZBCommandChange(); }); });
 }
 
 TForm1::~TForm1() {

@@ -81,7 +81,7 @@ public:
     std::unique_ptr<BeaconEngine> Engine;
     QString CommandFileName;  // full path of the current command file
     int32_t MaxChar = 0;      // length above which the length alarm shows
-    bool Modified = false;    // the operator typed in the memo since the last write
+    bool Modified = false;    // the memo's text differs from what was last loaded or saved
 
     // ---- Components ----------------------------------------------------------------------------------
     QStatusBar* StatusBar1 = nullptr;
@@ -178,6 +178,8 @@ public:
     void ShowFileCaption();
     void WriteMemo(const QString& path);
     void LoadMemo(const QString& path);
+    // The memo's text as it stands is what the file or the beacon holds: it no longer counts as changed.
+    void TakeMemoAsUnchanged();
 
     // ---- Debug window, help and about (app/) ---------------------------------------------------------
     void DebugWindowClick(QObject* Sender);
@@ -186,6 +188,8 @@ public:
 
     // ---- Decoder and Insert menu (command/) ----------------------------------------------------------
     void UpdateSequence();
+    // Every change of the memo's text, whatever made it (keys, paste, drop, the Insert menu, a load).
+    void ZBCommandChange();
     void ZBCommandKeyPress(QObject* Sender, QChar& Key);
     void ZBCommandKeyUp(QObject* Sender, int Key, Qt::KeyboardModifiers Shift);
     void A5wpm1Click(QObject* Sender);
@@ -317,6 +321,7 @@ private:
     QWidget* client_ = nullptr;
     bool shown_ = false;
     QString tellCaption_;
+    QByteArray unchangedText_;   // the memo's text as last loaded or saved
     int BeginPortChoice();
     void StartReconnect();
     int portChoice_ = 0;         // counts the port choices; a choice whose pause saw another gives way

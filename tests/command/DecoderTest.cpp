@@ -181,30 +181,37 @@ TEST_F(KeyHandlers, LengthAlarmStartsOneAboveTheLimit) {
     EXPECT_EQ(form->TellCaption(), "Beacon Message too long!");
 }
 
-TEST_F(KeyHandlers, EveryPressAndReleaseSetsModified) {
+// The text counts as changed while it differs from the file's, however it got so; keys that change
+// nothing (modifiers, arrows) mark nothing, yet still rebuild the listing and rewrite the status line.
+TEST_F(KeyHandlers, OnlyAChangedTextIsModifiedAndTheListingFollowsEveryChange) {
     EXPECT_FALSE(form->Modified);
     QTest::keyPress(form->ZBCommand, Qt::Key_Shift);
-    EXPECT_FALSE(form->Modified);  // a modifier press produces no character
     QTest::keyRelease(form->ZBCommand, Qt::Key_Shift);
-    EXPECT_TRUE(form->Modified);
-    form->Modified = false;
-    QTest::keyPress(form->ZBCommand, Qt::Key_X);
-    EXPECT_TRUE(form->Modified);
-    // On the press the new character is not in the text yet: the listing lags one character behind.
-    EXPECT_EQ(Listing(*form).join('|'),
-              "P Activate PTT|S Wait 1 second|D Set speed to 21 wpm|vvv|"
-              "S Wait 1 second|Q Release PTT|S Wait 1 second|Z End");
-    form->Modified = false;
-    QTest::keyRelease(form->ZBCommand, Qt::Key_X);
-    EXPECT_TRUE(form->Modified);
-    // A key that changes nothing still rebuilds the listing and rewrites the status line.
-    form->Modified = false;
+    EXPECT_FALSE(form->Modified);
     form->Sequence->clear();
     form->SetStatusText("stale");
-    QTest::keyClick(form->ZBCommand, Qt::Key_Right);
+    QTest::keyClick(form->ZBCommand, Qt::Key_End);
+    EXPECT_FALSE(form->Modified);
+    EXPECT_EQ(form->Sequence->count(), 8);
+    EXPECT_EQ(form->StatusText(), "10 characters. Maximum = 127");
+
+    // The press of a character key puts it in the text, and the listing shows it at once.
+    QTest::keyClick(form->ZBCommand, Qt::Key_Home);
+    QTest::keyPress(form->ZBCommand, 'x');
     EXPECT_TRUE(form->Modified);
-    EXPECT_EQ(form->Sequence->count(), 9);  // "x" went in at the caret, before the "P"
+    EXPECT_EQ(Listing(*form).first(), "x");
+    QTest::keyRelease(form->ZBCommand, 'x');
     EXPECT_EQ(form->StatusText(), "11 characters. Maximum = 127");
+    // Taken back, the text is the file's again.
+    QTest::keyClick(form->ZBCommand, Qt::Key_Backspace);
+    EXPECT_FALSE(form->Modified);
+    EXPECT_EQ(Listing(*form).first(), "P Activate PTT");
+
+    // A paste with the mouse is a change like any other.
+    QApplication::clipboard()->setText("K");
+    form->ZBCommand->paste();
+    EXPECT_TRUE(form->Modified);
+    EXPECT_EQ(Listing(*form).first(), "K Key transmitter");
 }
 
 TEST_F(KeyHandlers, CharactersWithoutASingleByteFormAreRefused) {
@@ -226,11 +233,10 @@ TEST_F(KeyHandlers, CharactersWithoutASingleByteFormAreRefused) {
 }
 
 TEST_F(KeyHandlers, TabMovesTheFocusInsteadOfTyping) {
-    form->ZBCommand->clear();
     QTest::keyPress(form->ZBCommand, Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->ProgramBeacon));
     QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Tab);  // the release reaches the new focus
-    EXPECT_EQ(form->MemoText(), QByteArray());
+    EXPECT_EQ(form->MemoText(), QByteArray("PSDvvvSQSZ"));
     EXPECT_FALSE(form->Modified);  // Tab types nothing
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->ReadBeacon));
@@ -240,13 +246,13 @@ TEST_F(KeyHandlers, TabMovesTheFocusInsteadOfTyping) {
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->Sequence));
 }
 
-TEST_F(KeyHandlers, InsertItemReplacesTheSelectionAndLeavesStatusAndModified) {
+TEST_F(KeyHandlers, InsertItemReplacesTheSelectionAndLeavesTheStatus) {
     form->SetStatusText("10 characters. Maximum = 127");
     SelectAll();
     form->KKeyTransmitter1->trigger();
     EXPECT_EQ(form->MemoText(), QByteArray("K"));
     EXPECT_EQ(Listing(*form), QStringList{"K Key transmitter"});
-    EXPECT_FALSE(form->Modified);
+    EXPECT_TRUE(form->Modified);  // the text changed
     EXPECT_EQ(form->StatusText(), "10 characters. Maximum = 127");
     // With no selection the letter goes in at the caret, and the caret ends after it.
     QTextCursor c = form->ZBCommand->textCursor();
