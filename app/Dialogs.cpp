@@ -37,10 +37,13 @@ IDialogs::TAnswer QtDialogs::Warning(const QString& title, const QString& text) 
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent_);
     QPushButton* yes = box.addButton(QObject::tr("&Yes"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QObject::tr("&No"), QMessageBox::NoRole);
+    QPushButton* cancel = box.addButton(QObject::tr("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(yes);
-    box.setEscapeButton(no);
+    box.setEscapeButton(cancel);
     box.exec();
-    return box.clickedButton() == yes ? TAnswer::Yes : TAnswer::No;
+    if (box.clickedButton() == yes) return TAnswer::Yes;
+    if (box.clickedButton() == no) return TAnswer::No;
+    return TAnswer::Cancel;
 }
 
 void QtDialogs::Message(const QString& title, const QString& text) {

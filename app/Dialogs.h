@@ -17,11 +17,12 @@ struct TFileDialogRequest {
 
 class IDialogs {
 public:
-    enum class TAnswer { Yes, No };
+    enum class TAnswer { Yes, No, Cancel };
 
     virtual ~IDialogs() = default;
 
-    // Warning box with "&Yes" (default, Enter) and "&No" (Esc); closing it otherwise counts as No.
+    // Warning box with "&Yes" (default, Enter), "&No" and "Cancel" (Esc); closing it otherwise counts
+    // as Cancel.
     virtual TAnswer Warning(const QString& title, const QString& text) = 0;
     // Plain message box without an icon and one "OK" button.
     virtual void Message(const QString& title, const QString& text) = 0;

@@ -16,7 +16,7 @@
 
 // The memo emptied for a Read, and what the Read fills in, is the beacon's program, not a change.
 void TForm1::ReadBeaconClick(QObject*) {
-    SavePrompt();
+    if (!SavePrompt()) return;
     ZBCommand->clear();
     Sequence->clear();
     TakeMemoAsUnchanged();

@@ -39,25 +39,31 @@ bool TForm1::InDefaultFile() const {
     return !folders_.Documents.isEmpty() && CommandFileName == folders_.DefaultCommandFile();
 }
 
-void TForm1::SavePrompt() {
-    if (!Modified) return;
-    if (dialogs_.Warning(QStringLiteral("Warning"), QStringLiteral("Save changes?")) ==
-        IDialogs::TAnswer::Yes) {
-        WriteMemo(CommandFileName);
-        TakeMemoAsUnchanged();
+bool TForm1::SavePrompt() {
+    if (!Modified) return true;
+    switch (dialogs_.Warning(QStringLiteral("Warning"), QStringLiteral("Save changes?"))) {
+        case IDialogs::TAnswer::Yes:
+            WriteMemo(CommandFileName);
+            TakeMemoAsUnchanged();
+            return true;
+        case IDialogs::TAnswer::No:
+            return true;
+        case IDialogs::TAnswer::Cancel:
+            break;
     }
+    return false;
 }
 
 // The empty memo of New is nobody's change: closing right after asks nothing.
 void TForm1::new1Click(QObject*) {
-    SavePrompt();
+    if (!SavePrompt()) return;
     ZBCommand->clear();
     Sequence->clear();
     TakeMemoAsUnchanged();
 }
 
 void TForm1::Open1Click(QObject*) {
-    SavePrompt();
+    if (!SavePrompt()) return;
     OpenDialog1.InitialDir = InDefaultFile()             ? folders_.Documents
                              : CommandFileName.isEmpty() ? QString()
                                                          : QFileInfo(CommandFileName).absolutePath();

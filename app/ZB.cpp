@@ -483,7 +483,10 @@ void TForm1::showEvent(QShowEvent* event) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     try {
-        FormClose();
+        if (!FormClose()) {
+            event->ignore();
+            return;
+        }
     } catch (const std::exception& e) {
         ShowError(e);
         event->ignore();

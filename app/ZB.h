@@ -167,14 +167,15 @@ public:
     // ---- Start-up and close (app/) -------------------------------------------------------------------
     void FormCreate();
     void FormShow();
-    void FormClose();  // raises to keep the window open
+    bool FormClose();  // false, or an error raised, keeps the window open
 
     // ---- Command files (app/) ------------------------------------------------------------------------
     void new1Click(QObject* Sender);
     void Open1Click(QObject* Sender);
     void Save1Click(QObject* Sender);
     void SaveAs1Click(QObject* Sender);
-    void SavePrompt();
+    // "Save changes?" for a changed memo; false when the operator cancelled the operation that asks.
+    bool SavePrompt();
     void ShowFileCaption();
     void WriteMemo(const QString& path);
     void LoadMemo(const QString& path);

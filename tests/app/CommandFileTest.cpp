@@ -6,15 +6,26 @@
 #include <QClipboard>
 #include <QDir>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 
+#include "device/VaComm.h"
+#include "platform/Serial.h"
 #include "support/FileTestSupport.h"
 #include "support/FormHarness.h"
+#include "support/PtyPair.h"
 
 namespace {
 
 using filetest::ReadBytes;
 using filetest::WriteBytes;
+
+QStringList Rows(const QListWidget* list) {
+    QStringList rows;
+    for (int i = 0; i < list->count(); ++i)
+        rows << list->item(i)->text();
+    return rows;
+}
 
 class CommandFiles : public ::testing::Test {
 protected:
@@ -225,4 +236,56 @@ TEST_F(CommandFiles, NewAndOpenMarkNothing) {
     ASSERT_TRUE(harness.Close());
     EXPECT_EQ(harness.Dialogs.Count("Warning"), 2);
     EXPECT_EQ(Bytes("default.txt"), "");  // nothing was saved
+}
+
+// Cancel at "Save changes?" abandons the operation that asked: New, Open, Read, Exit and the close box
+// leave the memo, the listing, the file, the caption and the dialogue exactly as they were.
+TEST_F(CommandFiles, CancelAtSaveChangesLeavesEverythingAsItWas) {
+    PtyPair pty;
+    Serial::SetPortMap({{6, pty.SlavePath()}});
+    form->Com->SetPortNum(6);
+    form->Com->Open();
+    ASSERT_TRUE(form->Com->IsOpen());
+    WriteBytes(Path("default.txt"), "on disk");
+    WriteBytes(Path("other.txt"), "KKK");
+    form->ZBCommand->insertPlainText("K");
+    ASSERT_TRUE(form->Modified);
+    const QByteArray memo = form->MemoText();
+    const QStringList listing = Rows(form->Sequence);
+    form->Engine->SetReceivedText("earlier");
+    form->SetTellCaption("as it was");
+    auto unchanged = [&](const char* after) {
+        SCOPED_TRACE(after);
+        EXPECT_EQ(form->MemoText(), memo);
+        EXPECT_EQ(Rows(form->Sequence), listing);
+        EXPECT_TRUE(form->Modified);
+        EXPECT_EQ(Bytes("default.txt"), "on disk");
+        EXPECT_EQ(form->CommandFileName, harness.PathOf("default.txt"));
+        EXPECT_EQ(form->windowTitle(), "Zindle Beacon Setup");
+        EXPECT_EQ(form->Engine->ModeName(), QByteArray());
+        EXPECT_EQ(form->Engine->ReceivedText(), QByteArray("earlier"));
+        EXPECT_EQ(form->TellCaption(), "as it was");
+        EXPECT_TRUE(form->isVisible());
+    };
+
+    for (int i = 0; i < 5; ++i)
+        harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::Cancel);
+    form->new1->trigger();
+    unchanged("New");
+    form->Open1->trigger();  // no open dialog is shown: the script has no answer for one
+    unchanged("Open");
+    form->ReadBeacon->click();
+    unchanged("Read");
+    form->Quit1->trigger();
+    unchanged("Exit");
+    EXPECT_FALSE(harness.Close());
+    unchanged("close box");
+    EXPECT_EQ(harness.Dialogs.Count("Warning"), 5);
+    EXPECT_EQ(harness.Dialogs.Count("Open"), 0);
+
+    // Answered No, the close goes ahead.
+    harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::No);
+    EXPECT_TRUE(harness.Close());
+    form->Com->Close();
+    Serial::SetPortMap({});
 }
