@@ -14,13 +14,16 @@
 #include "device/VaComm.h"
 #include "link/Delay.h"
 
-// The memo emptied for a Read, and what the Read fills in, is the beacon's program, not a change.
+// A Read that cannot start (no port, or its device absent) asks nothing and empties nothing; nor does
+// one whose device went while "Save changes?" was open. The memo emptied for a Read, and what the Read
+// fills in, is the beacon's program, not a change.
 void TForm1::ReadBeaconClick(QObject*) {
+    if (!Engine->CanStart()) return;
     if (!SavePrompt()) return;
+    if (!Engine->Start(LinkMode::Read)) return;
     ZBCommand->clear();
     Sequence->clear();
     TakeMemoAsUnchanged();
-    Engine->Start(LinkMode::Read);
 }
 
 void TForm1::ProgramBeaconClick(QObject*) {
