@@ -1,13 +1,16 @@
 // Decoding the command memo into the listing, the memo's key handlers and the Insert menu.
 #include <QAction>
+#include <QLabel>
 #include <QListWidget>
 
 #include "app/ZB.h"
 #include "command/CommandTable.h"
 
 void TForm1::UpdateSequence() {
+    const Commands::Decoded decoded = Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar);
     Sequence->clear();
-    Sequence->addItems(Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar).rows);
+    Sequence->addItems(decoded.rows);
+    CapitalsHint->setVisible(decoded.capitalCallsign);
     // Every decode shows the listing from its first row, which is where an incompatible command raises
     // its alarm when drawn.
     Sequence->scrollToTop();

@@ -20,6 +20,7 @@
 
 #include "app/SequenceView.h"
 #include "app/Unit2.h"
+#include "command/CommandTable.h"
 #include "device/SuperTimer.h"
 #include "device/VaComm.h"
 #include "link/PortSettings.h"
@@ -241,6 +242,11 @@ void TForm1::BuildControls() {
     statusText_->setObjectName("StatusText");
     statusText_->setTextFormat(Qt::PlainText);
     StatusBar1->addWidget(statusText_, 1);
+    CapitalsHint = new QLabel(QString::fromLatin1(Commands::kCapitalsHint), StatusBar1);
+    CapitalsHint->setObjectName("CapitalsHint");
+    CapitalsHint->setTextFormat(Qt::PlainText);
+    CapitalsHint->hide();
+    StatusBar1->addPermanentWidget(CapitalsHint);
 
     // Tab order as designed: the memo, then the buttons in their order, then the listing.
     setTabOrder(ZBCommand, ProgramBeacon);

@@ -93,6 +93,7 @@ public:
     QLabel* Tell = nullptr;
     QGroupBox* GroupBox2 = nullptr;
     QListWidget* Sequence = nullptr;
+    QLabel* CapitalsHint = nullptr;  // in the status bar, shown while the memo holds a callsign in capitals
 
     QMenu* File1 = nullptr;
     QAction* new1 = nullptr;

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -359,4 +360,36 @@ TEST_F(KeyHandlers, ShiftEnterBreaksTheLineLikeEnter) {
     EXPECT_EQ(form->MemoText(), QByteArray("ab\r\nc"));
     EXPECT_EQ(form->ZBCommand->document()->blockCount(), 2);
     EXPECT_EQ(form->StatusText(), "5 characters. Maximum = 127");
+}
+
+// Callsigns and locators in capitals: a capital, one or two digits, a capital, across line breaks;
+// reports, frequencies and numbers beside a single command are not taken for one.
+TEST(Decoder, CallsignsInCapitalsAreNoticed) {
+    for (const char* text : {"PSD de XX1XXX", "G4ABC", "vvv DL1ABC/B", "JO01AB", "de 2E0ABC", "G4\r\nABC"})
+        EXPECT_TRUE(Commands::HasCapitalCallsign(text)) << text;
+    for (const char* text : {"PSDvvvSQSZ", "de g4abc", "D599Z", "73Z", "IO91", "S 1 S", "", "4A", "A4",
+                             "de G4abc"})
+        EXPECT_FALSE(Commands::HasCapitalCallsign(text)) << text;
+    EXPECT_TRUE(Commands::DecodeText("PSD de XX1XXX", false, 127).capitalCallsign);
+    EXPECT_FALSE(Commands::DecodeText("PSD de xx1xxx", false, 127).capitalCallsign);
+}
+
+// The window shows the hint in its status bar while the memo holds such a callsign, without asking
+// anything or changing the listing, whatever put the text there.
+TEST_F(KeyHandlers, ACallsignInCapitalsShowsAHintThatBlocksNothing) {
+    EXPECT_TRUE(form->CapitalsHint->isHidden());
+    QTest::keyClick(form->ZBCommand, Qt::Key_End);
+    Type(" de G4ABC");
+    EXPECT_FALSE(form->CapitalsHint->isHidden());
+    EXPECT_EQ(form->CapitalsHint->text(), "Capital letters are commands: write Morse text in lower case");
+    EXPECT_EQ(form->StatusText(), "19 characters. Maximum = 127");
+    EXPECT_EQ(form->Sequence->count(), 8);  // after Z nothing is decoded; the text stays as typed
+    EXPECT_EQ(harness.Dialogs.Log.size(), 0);
+    SelectAll();
+    QApplication::clipboard()->setText("PSD de g4abc SZ");
+    form->ZBCommand->paste();
+    EXPECT_TRUE(form->CapitalsHint->isHidden());
+    QApplication::clipboard()->setText("XX1XXX");
+    form->ZBCommand->paste();
+    EXPECT_FALSE(form->CapitalsHint->isHidden());
 }
