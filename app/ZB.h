@@ -323,7 +323,7 @@ private:
     QWidget* client_ = nullptr;
     bool shown_ = false;
     QString tellCaption_;
-    QByteArray unchangedText_;   // the memo's text as last loaded or saved
+    QByteArray unchangedText_;  // the memo's text as last loaded or saved
     int BeginPortChoice();
     void StartReconnect();
     int portChoice_ = 0;         // counts the port choices; a choice whose pause saw another gives way

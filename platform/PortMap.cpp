@@ -84,9 +84,9 @@ std::string PermissionHint(const std::string& Path) {
     const std::string owner = OwnerName(st.st_uid);
     return Path + ": permission denied. Only " + (st.st_uid == 0 ? "root" : "\"" + owner + "\" and root") +
            " can open it (owner " + owner + ", group " + group + ", mode " + mode +
-           "); no group gives access. Its permissions come from the system's udev rules: a rule that gives it "
-           "a group with read and write access (as serial adapters have \"dialout\") lets the members of "
-           "that group use it.";
+           "); no group gives access. Its permissions come from the system's udev rules: a rule that "
+           "gives it a group with read and write access (as serial adapters have \"dialout\") lets the "
+           "members of that group use it.";
 }
 
 }  // namespace

@@ -367,8 +367,8 @@ TEST_F(KeyHandlers, ShiftEnterBreaksTheLineLikeEnter) {
 TEST(Decoder, CallsignsInCapitalsAreNoticed) {
     for (const char* text : {"PSD de XX1XXX", "G4ABC", "vvv DL1ABC/B", "JO01AB", "de 2E0ABC", "G4\r\nABC"})
         EXPECT_TRUE(Commands::HasCapitalCallsign(text)) << text;
-    for (const char* text : {"PSDvvvSQSZ", "de g4abc", "D599Z", "73Z", "IO91", "S 1 S", "", "4A", "A4",
-                             "de G4abc"})
+    for (const char* text :
+         {"PSDvvvSQSZ", "de g4abc", "D599Z", "73Z", "IO91", "S 1 S", "", "4A", "A4", "de G4abc"})
         EXPECT_FALSE(Commands::HasCapitalCallsign(text)) << text;
     EXPECT_TRUE(Commands::DecodeText("PSD de XX1XXX", false, 127).capitalCallsign);
     EXPECT_FALSE(Commands::DecodeText("PSD de xx1xxx", false, 127).capitalCallsign);

@@ -263,15 +263,18 @@ TEST_F(VaCommPty, PermissionHintSuggestsAGroupOnlyWhereOneHelps) {
         "group with read and write access (as serial adapters have \"dialout\") lets the members of that "
         "group use it.";
     const std::vector<Case> cases = {
-        {0, 0600, path + ": permission denied. Only root can open it (owner root, group root, mode 0600" + udev},
-        {0, 0660, path + ": permission denied. Only root can open it (owner root, group root, mode 0660" + udev},
+        {0, 0600,
+         path + ": permission denied. Only root can open it (owner root, group root, mode 0600" + udev},
+        {0, 0660,
+         path + ": permission denied. Only root can open it (owner root, group root, mode 0660" + udev},
         {dialout->gr_gid, 0640,
          path + ": permission denied. Only root can open it (owner root, group dialout, mode 0640" + udev},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(chown(path.c_str(), 0, c.gid), 0);
         ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
-        const std::optional<std::string> refused = RunAsNobody([&] { return ErrorOf([&] { other.Open(); }); });
+        const std::optional<std::string> refused =
+            RunAsNobody([&] { return ErrorOf([&] { other.Open(); }); });
         if (!refused) GTEST_SKIP() << "needs root and a user nobody";
         EXPECT_EQ(*refused, "Can't open device COM7\n" + c.expected);
         EXPECT_EQ(refused->find("usermod"), std::string::npos);

@@ -216,8 +216,9 @@ TEST_F(CliBeacon, DecodeHintsThatCapitalsAreCommands) {
     QString out, err;
     EXPECT_EQ(decode("PSD de XX1XXX", out, err), 0);
     EXPECT_EQ(err, "Capital letters are commands: write Morse text in lower case\n");
-    EXPECT_TRUE(out.startsWith("P Activate PTT\nS Wait 1 second\nD Set speed to 21 wpm\n de \n"
-                               "X Set Extra Low Power\nX Set Extra Low Power\n1\n"))
+    EXPECT_TRUE(
+        out.startsWith("P Activate PTT\nS Wait 1 second\nD Set speed to 21 wpm\n de \n"
+                       "X Set Extra Low Power\nX Set Extra Low Power\n1\n"))
         << out.toStdString();
     EXPECT_EQ(decode("PSD de xx1xxx 599 73Z", out, err), 0);
     EXPECT_EQ(err, "");
