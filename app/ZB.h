@@ -328,6 +328,7 @@ private:
     void StartReconnect();
     int portChoice_ = 0;         // counts the port choices; a choice whose pause saw another gives way
     QString tickedDevice_;       // the device whose list item carries the tick; empty for the fixed items
+    QString customDevice_;       // the device that the Custom item stands for, which the list leaves out
     QTimer* reconnect_ = nullptr;  // looks once a second for a lost port's device
     QByteArray mirrored_;        // the received text the debug window was last given
     int mirroredRevision_ = -1;  // its memo's revision right after that
