@@ -2,14 +2,34 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
+#include <QIcon>
+#include <QImageReader>
 
 #include "app/Unit2.h"
 #include "app/ZB.h"
+#include "platform/Folders.h"
 
 QString ApplicationTitle(const QString& programFile) {
     const QString base = QFileInfo(programFile).completeBaseName();
     return base.left(1) + base.mid(1).toLower();
+}
+
+// The icon's bitmap sizes, and the scalable one where the toolkit can draw it; the desktop's icon theme
+// when the program was built without either.
+void SetApplicationIdentity() {
+    QGuiApplication::setDesktopFileName(DesktopEntryId());
+    QIcon icon;
+    const bool scalable = QImageReader::supportedImageFormats().contains("svg");
+    QDirIterator files(QStringLiteral(":/icons"));
+    while (files.hasNext()) {
+        const QString file = files.next();
+        if (file.endsWith(QLatin1String(".png")) || (scalable && file.endsWith(QLatin1String(".svg"))))
+            icon.addFile(file);
+    }
+    if (icon.isNull()) icon = QIcon::fromTheme(DesktopEntryId());
+    QApplication::setWindowIcon(icon);
 }
 
 void TForm1::DebugWindowClick(QObject*) {

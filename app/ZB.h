@@ -338,6 +338,10 @@ private:
 // as it is and the rest in lower case ("ZBeacon" gives "Zbeacon").
 QString ApplicationTitle(const QString& programFile);
 
+// The program's identity on the desktop: the desktop entry it belongs to (taskbars and Wayland take the
+// name and icon from there) and the icon of its windows, built into the program.
+void SetApplicationIdentity();
+
 // Single-byte text as a text edit shows it: CR LF, and a lone CR or LF, each become one line break.
 QString MemoDisplayText(const QByteArray& text);
 

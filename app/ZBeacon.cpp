@@ -51,6 +51,7 @@ void CloseOnEndRequest(QWidget* window, QObject* owner) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle(QCoreApplication::applicationFilePath()));
+    SetApplicationIdentity();
     // Once the loop ends, worker threads hand nothing more to the window.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { Application::SetTerminated(true); });
 

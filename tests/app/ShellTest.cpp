@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
+#include <QPixmap>
 #include <QTest>
 
 #include "device/VaComm.h"
@@ -127,4 +129,19 @@ TEST_F(Shell, DebugWindowMirrorsReceivedTextOnlyWhileTicked) {
     EXPECT_EQ(memo->toPlainText(), "five\nsix");
     form->Com->Close();
     Serial::SetPortMap({});
+}
+
+// The windows carry the program's icon (built into the program, so a run from the build shows it too),
+// and the desktop learns which entry the program belongs to, for its name and icon on taskbars.
+TEST_F(Shell, WindowsCarryTheProgramIconAndNameTheirDesktopEntry) {
+    EXPECT_TRUE(form->windowIcon().isNull());
+    SetApplicationIdentity();
+    EXPECT_EQ(QGuiApplication::desktopFileName(), "org.example.ZindleBeaconSetup");
+    const QPixmap icon = form->windowIcon().pixmap(48, 48);
+    ASSERT_FALSE(icon.isNull());
+    // The icon's blue field, not an empty or placeholder picture.
+    const QColor middle = icon.toImage().pixelColor(icon.width() / 2, icon.height() * 3 / 4);
+    EXPECT_GT(middle.blue(), middle.red()) << middle.name().toStdString();
+    EXPECT_EQ(harness.Debug().windowIcon().cacheKey(), form->windowIcon().cacheKey());
+    QApplication::setWindowIcon(QIcon());
 }
