@@ -1,12 +1,14 @@
 #include "app/Dialogs.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QUrl>
+
+#include "platform/WebBrowser.h"
 
 namespace {
 QString ApplicationTitle() {
@@ -74,6 +76,9 @@ bool QtDialogs::InputQuery(const QString& title, const QString& prompt, QString&
     return ok;
 }
 
+// Not the desktop's handler for HTML files, which may be a text editor, but its web browser.
 bool QtDialogs::OpenDocument(const QString& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    const QStringList command =
+        WebBrowserCommand(QUrl::fromLocalFile(path).toString(), TBrowserEnvironment::FromSystem());
+    return !command.isEmpty() && QProcess::startDetached(command.first(), command.mid(1));
 }

@@ -33,8 +33,8 @@ public:
     virtual bool SaveFile(const TFileDialogRequest& request, QString& chosen) = 0;
     // One-line input dialog with OK and Cancel; `value` holds the initial text and receives the entry.
     virtual bool InputQuery(const QString& title, const QString& prompt, QString& value) = 0;
-    // Opens a local document in the desktop's viewer; false when that failed (a missing document,
-    // no viewer). The program does not report the result to the operator.
+    // Shows a local web page in the desktop's web browser; false when no browser is registered for web
+    // pages or it could not be started.
     virtual bool OpenDocument(const QString& path) = 0;
 };
 

@@ -7,8 +7,11 @@
 #include <QIcon>
 #include <QImageReader>
 
+#include "app/HelpWindow.h"
 #include "app/Unit2.h"
 #include "app/ZB.h"
+#include "platform/Exception.h"
+#include "platform/FileNames.h"
 #include "platform/Folders.h"
 
 QString ApplicationTitle(const QString& programFile) {
@@ -44,11 +47,15 @@ void TForm1::DebugWindowClick(QObject*) {
     }
 }
 
-// Opens the help page (beside the program, or in the installed documentation folder) in the desktop's
-// viewer; a missing page reports nothing.
+// Shows the help page (beside the program, or in the installed documentation folder) in the desktop's web
+// browser, or in the program's own help window where no browser is registered for web pages. A missing
+// page is reported.
 void TForm1::Help2Click(QObject*) {
-    // Whether the viewer could show the page is not reported: a missing page shows nothing.
-    dialogs_.OpenDocument(folders_.HelpPage);
+    const QString page = folders_.HelpPage;
+    if (!QFileInfo(page).isFile()) throw EFOpenError("Cannot open file " + FileNames::ToBytes(page));
+    if (dialogs_.OpenDocument(page)) return;
+    if (!HelpWindow) HelpWindow = new THelpWindow(this);
+    HelpWindow->ShowPage(page);
 }
 
 void TForm1::About1Click(QObject*) {

@@ -35,6 +35,7 @@ class QPushButton;
 class QStatusBar;
 class QTimer;
 class TDebug;
+class THelpWindow;
 class TVaComm;
 class TSuperTimer;
 class TObject;
@@ -164,6 +165,7 @@ public:
     std::unique_ptr<TSuperTimer> SendX;
 
     TDebug* Debug = nullptr;
+    THelpWindow* HelpWindow = nullptr;  // created the first time the help page needs it
 
     // ---- Start-up and close (app/) -------------------------------------------------------------------
     void FormCreate();
