@@ -74,5 +74,9 @@ fuzz:
 deps:
 	@scripts/setup-deps
 
+# Removes what the builds made (programs, objects, generated files) and nothing else: a program run from
+# its build folder keeps zbeacon.ini, default.txt and the operator's command files there.
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) $(FUZZ_BUILD)
+	@for dir in $(BUILD) $(TEST_BUILD) $(FUZZ_BUILD); do \
+	    if [ -f "$$dir/CMakeCache.txt" ]; then cmake --build "$$dir" --target clean || exit 1; fi; \
+	done

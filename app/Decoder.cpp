@@ -1,25 +1,34 @@
 // Decoding the command memo into the listing, the memo's key handlers and the Insert menu.
 #include <QAction>
+#include <QLabel>
 #include <QListWidget>
 
 #include "app/ZB.h"
 #include "command/CommandTable.h"
 
 void TForm1::UpdateSequence() {
+    const Commands::Decoded decoded = Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar);
     Sequence->clear();
-    Sequence->addItems(Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar).rows);
+    Sequence->addItems(decoded.rows);
+    CapitalsHint->setVisible(decoded.capitalCallsign);
     // Every decode shows the listing from its first row, which is where an incompatible command raises
     // its alarm when drawn.
     Sequence->scrollToTop();
 }
 
+// Whatever changed the text (typing, a paste or drop with the mouse, the Insert menu, a load), the
+// listing follows it, and the text counts as changed exactly while it differs from the file's.
+void TForm1::ZBCommandChange() {
+    Modified = MemoText() != unchangedText_;
+    UpdateSequence();
+}
+
+// Keys themselves change nothing: a key that edits the text is seen as that change.
 void TForm1::ZBCommandKeyPress(QObject*, QChar&) {
-    Modified = true;
     UpdateSequence();
 }
 
 void TForm1::ZBCommandKeyUp(QObject*, int, Qt::KeyboardModifiers) {
-    Modified = true;
     // Each line break counts as two characters (CR LF); a word wrap counts nothing.
     UpdateSequence();
     const Commands::Decoded decoded = Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar);

@@ -1,12 +1,14 @@
 #include "app/Dialogs.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QUrl>
+
+#include "platform/WebBrowser.h"
 
 namespace {
 QString ApplicationTitle() {
@@ -37,10 +39,13 @@ IDialogs::TAnswer QtDialogs::Warning(const QString& title, const QString& text) 
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent_);
     QPushButton* yes = box.addButton(QObject::tr("&Yes"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QObject::tr("&No"), QMessageBox::NoRole);
+    QPushButton* cancel = box.addButton(QObject::tr("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(yes);
-    box.setEscapeButton(no);
+    box.setEscapeButton(cancel);
     box.exec();
-    return box.clickedButton() == yes ? TAnswer::Yes : TAnswer::No;
+    if (box.clickedButton() == yes) return TAnswer::Yes;
+    if (box.clickedButton() == no) return TAnswer::No;
+    return TAnswer::Cancel;
 }
 
 void QtDialogs::Message(const QString& title, const QString& text) {
@@ -71,6 +76,9 @@ bool QtDialogs::InputQuery(const QString& title, const QString& prompt, QString&
     return ok;
 }
 
+// Not the desktop's handler for HTML files, which may be a text editor, but its web browser.
 bool QtDialogs::OpenDocument(const QString& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    const QStringList command =
+        WebBrowserCommand(QUrl::fromLocalFile(path).toString(), TBrowserEnvironment::FromSystem());
+    return !command.isEmpty() && QProcess::startDetached(command.first(), command.mid(1));
 }

@@ -17,11 +17,12 @@ struct TFileDialogRequest {
 
 class IDialogs {
 public:
-    enum class TAnswer { Yes, No };
+    enum class TAnswer { Yes, No, Cancel };
 
     virtual ~IDialogs() = default;
 
-    // Warning box with "&Yes" (default, Enter) and "&No" (Esc); closing it otherwise counts as No.
+    // Warning box with "&Yes" (default, Enter), "&No" and "Cancel" (Esc); closing it otherwise counts
+    // as Cancel.
     virtual TAnswer Warning(const QString& title, const QString& text) = 0;
     // Plain message box without an icon and one "OK" button.
     virtual void Message(const QString& title, const QString& text) = 0;
@@ -32,8 +33,8 @@ public:
     virtual bool SaveFile(const TFileDialogRequest& request, QString& chosen) = 0;
     // One-line input dialog with OK and Cancel; `value` holds the initial text and receives the entry.
     virtual bool InputQuery(const QString& title, const QString& prompt, QString& value) = 0;
-    // Opens a local document in the desktop's viewer; false when that failed (a missing document,
-    // no viewer). The program does not report the result to the operator.
+    // Shows a local web page in the desktop's web browser; false when no browser is registered for web
+    // pages or it could not be started.
     virtual bool OpenDocument(const QString& path) = 0;
 };
 

@@ -14,11 +14,16 @@
 #include "device/VaComm.h"
 #include "link/Delay.h"
 
+// A Read that cannot start (no port, or its device absent) asks nothing and empties nothing; nor does
+// one whose device went while "Save changes?" was open. The memo emptied for a Read, and what the Read
+// fills in, is the beacon's program, not a change.
 void TForm1::ReadBeaconClick(QObject*) {
-    SavePrompt();
+    if (!Engine->CanStart()) return;
+    if (!SavePrompt()) return;
+    if (!Engine->Start(LinkMode::Read)) return;
     ZBCommand->clear();
     Sequence->clear();
-    Engine->Start(LinkMode::Read);
+    TakeMemoAsUnchanged();
 }
 
 void TForm1::ProgramBeaconClick(QObject*) {
@@ -71,6 +76,7 @@ void TForm1::RemoveCommandLines(const std::function<bool(const QByteArray&)>& dr
         cut.removeSelectedText();
     }
     if (editing) group.endEditBlock();
+    if (editing && Engine->Mode() == LinkMode::Read) TakeMemoAsUnchanged();
 }
 
 // The debug window's memo shows the whole of the received text. When the text only grew at its end
@@ -100,8 +106,10 @@ QByteArray TForm1::CommandText() const {
     return MemoText();
 }
 
+// Only a Read fills the memo from the beacon.
 void TForm1::SetCommandText(const QByteArray& text) {
     SetMemoText(text);
+    TakeMemoAsUnchanged();
 }
 
 void TForm1::SetTellLook(TellLook look) {

@@ -30,27 +30,40 @@ void TForm1::LoadMemo(const QString& path) {
     SetMemoText(QByteArray::fromStdString(LoadCommandFile(NativePath(path), kMemoCapacity)));
 }
 
+void TForm1::TakeMemoAsUnchanged() {
+    unchangedText_ = MemoText();
+    Modified = false;
+}
+
 bool TForm1::InDefaultFile() const {
     return !folders_.Documents.isEmpty() && CommandFileName == folders_.DefaultCommandFile();
 }
 
-void TForm1::SavePrompt() {
-    if (!Modified) return;
-    if (dialogs_.Warning(QStringLiteral("Warning"), QStringLiteral("Save changes?")) ==
-        IDialogs::TAnswer::Yes) {
-        WriteMemo(CommandFileName);
-        Modified = false;
+bool TForm1::SavePrompt() {
+    if (!Modified) return true;
+    switch (dialogs_.Warning(QStringLiteral("Warning"), QStringLiteral("Save changes?"))) {
+        case IDialogs::TAnswer::Yes:
+            WriteMemo(CommandFileName);
+            TakeMemoAsUnchanged();
+            return true;
+        case IDialogs::TAnswer::No:
+            return true;
+        case IDialogs::TAnswer::Cancel:
+            break;
     }
+    return false;
 }
 
+// The empty memo of New is nobody's change: closing right after asks nothing.
 void TForm1::new1Click(QObject*) {
-    SavePrompt();
+    if (!SavePrompt()) return;
     ZBCommand->clear();
     Sequence->clear();
+    TakeMemoAsUnchanged();
 }
 
 void TForm1::Open1Click(QObject*) {
-    SavePrompt();
+    if (!SavePrompt()) return;
     OpenDialog1.InitialDir = InDefaultFile()             ? folders_.Documents
                              : CommandFileName.isEmpty() ? QString()
                                                          : QFileInfo(CommandFileName).absolutePath();
@@ -58,13 +71,14 @@ void TForm1::Open1Click(QObject*) {
     if (!dialogs_.OpenFile(OpenDialog1, chosen)) return;
     CommandFileName = QFileInfo(chosen).absoluteFilePath();
     LoadMemo(CommandFileName);
+    TakeMemoAsUnchanged();
     UpdateSequence();
     ShowFileCaption();
 }
 
 void TForm1::Save1Click(QObject*) {
     WriteMemo(CommandFileName);
-    Modified = false;
+    TakeMemoAsUnchanged();
 }
 
 void TForm1::SaveAs1Click(QObject*) {
@@ -75,6 +89,6 @@ void TForm1::SaveAs1Click(QObject*) {
     if (!dialogs_.SaveFile(SaveDialog1, chosen)) return;
     CommandFileName = QFileInfo(chosen).absoluteFilePath();
     WriteMemo(CommandFileName);
-    Modified = false;
+    TakeMemoAsUnchanged();
     ShowFileCaption();
 }

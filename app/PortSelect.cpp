@@ -37,6 +37,11 @@ QString PortPath(int port) {
 QString Literal(QString text) {
     return text.replace(QLatin1Char('&'), QLatin1String("&&"));
 }
+
+// The Custom item's caption for a device: its number, then the device ("COM 5 (/dev/pts/2)").
+QString DeviceItemCaption(int port, const QString& device) {
+    return QStringLiteral("COM %1 (%2)").arg(port).arg(Literal(device));
+}
 }  // namespace
 
 // A port choice also ends the running operation: its pending answer or upload belongs to the device
@@ -50,6 +55,7 @@ int TForm1::BeginPortChoice() {
 void TForm1::Com0Click(QObject*) {
     BeginPortChoice();
     tickedDevice_.clear();
+    customDevice_.clear();
     Com0->setChecked(true);
     CustomPort->setText(QString::fromLatin1(kCustomCaption));
     Com->Close();
@@ -59,6 +65,7 @@ void TForm1::Com0Click(QObject*) {
 void TForm1::ChooseNumberedPort(QAction* item, int port) {
     const int choice = BeginPortChoice();
     tickedDevice_.clear();
+    customDevice_.clear();
     item->setChecked(true);
     CustomPort->setText(QString::fromLatin1(kCustomCaption));
     Com->Close();
@@ -81,24 +88,29 @@ void TForm1::COM4Click(QObject*) {
     ChooseNumberedPort(COM4, 4);
 }
 
-// A number is the port itself; an entry that begins with "/" is a device, numbered as a listed one.
+// A number is the port itself; an entry that begins with "/" is a device, numbered as a listed one, and
+// the item then names both ("COM 5 (/dev/pts/2)").
 void TForm1::CustomPortClick(QObject*) {
     const int choice = BeginPortChoice();
     QString entry = QString::number(Com->PortNum());
     Com->Close();
     tickedDevice_.clear();
+    customDevice_.clear();
     CustomPort->setChecked(true);
-    if (!dialogs_.InputQuery(QStringLiteral("Custom Com Port"), QStringLiteral("Port number: "), entry))
+    if (!dialogs_.InputQuery(QStringLiteral("Custom Com Port"), QStringLiteral("Port number or device path"),
+                             entry))
         return;
     if (choice != portChoice_) return;  // replaced while the box was open
     int32_t port = 0;
     if (entry.startsWith(QLatin1Char('/'))) {
         port = MapDevice(entry);
-    } else if (!Convert::TryStrToInt(entry.toStdString(), port)) {
-        port = 0;
+        customDevice_ = PortPath(port);
+        CustomPort->setText(DeviceItemCaption(port, entry));
+    } else {
+        if (!Convert::TryStrToInt(entry.toStdString(), port)) port = 0;
+        CustomPort->setText(QStringLiteral("COM ") + Literal(entry));
     }
     Com->SetPortNum(port);
-    CustomPort->setText(QStringLiteral("COM ") + Literal(entry));
     OpenChosenPort();
 }
 
@@ -108,6 +120,7 @@ void TForm1::DevicePortClick(QObject* Sender) {
     const int port = MapDevice(item->data().toString());
     BeginPortChoice();
     tickedDevice_ = PortPath(port);
+    customDevice_.clear();
     item->setChecked(true);
     CustomPort->setText(QString::fromLatin1(kCustomCaption));
     Com->Close();
@@ -143,14 +156,18 @@ void TForm1::OpenChosenPort() {
 }
 
 // Fills the device items below the fixed ones with the devices present. The item of the chosen
-// device carries the tick; a chosen device that is absent keeps an item of its own.
+// device carries the tick; a chosen device that is absent keeps an item of its own. The device that the
+// Custom item stands for is not offered a second time.
 void TForm1::RefreshDevicePorts() {
     struct Entry {
         QString path, caption;
     };
     QList<Entry> entries;
     int ticked = -1;
+    const std::string custom = CustomPort->isChecked() ? QFile::encodeName(customDevice_).toStdString() : "";
     for (const TSerialDevice& device : PortList().Devices()) {
+        if (!custom.empty() && Serial::SameDevice(QFile::encodeName(device.Path).toStdString(), custom))
+            continue;
         if (!tickedDevice_.isEmpty() && ticked < 0 &&
             Serial::SameDevice(QFile::encodeName(device.Path).toStdString(),
                                QFile::encodeName(tickedDevice_).toStdString()))
@@ -190,7 +207,8 @@ void TForm1::RefreshDevicePorts() {
 }
 
 // Opens the remembered port; a failure is dropped without a message and leaves no port chosen. A port
-// that [Ports] maps to a listed device ticks that device's item.
+// that [Ports] maps to a listed device ticks that device's item; one that the list does not show is the
+// Custom item's, which names it.
 void TForm1::OpenStartupPort() {
     Com0->setChecked(true);
     try {
@@ -208,6 +226,10 @@ void TForm1::OpenStartupPort() {
                 tickedDevice_ = PortPath(port);
                 RefreshDevicePorts();
                 break;
+            }
+            if (tickedDevice_.isEmpty() && CustomPort->isChecked()) {
+                customDevice_ = PortPath(port);
+                CustomPort->setText(DeviceItemCaption(port, customDevice_));
             }
         }
     } catch (const std::exception&) {

@@ -76,7 +76,7 @@ void TForm1::FormCreate() {
         }
         ShowFileCaption();
     }
-    Modified = false;
+    TakeMemoAsUnchanged();
     OpenStartupPort();
     TickSlotsFromMask();
 }
@@ -89,7 +89,7 @@ void TForm1::FormShow() {
     if (DebugWindow->isChecked()) Debug->show();
 }
 
-void TForm1::FormClose() {
+bool TForm1::FormClose() {
     TIniFile ini(QFile::encodeName(SettingsPath()).toStdString());
     WriteBounds(ini, WindowBounds::Read(this), "");
     WriteBounds(ini,
@@ -107,5 +107,5 @@ void TForm1::FormClose() {
         ticks += item->isChecked() ? '1' : '0';
     Engine->SetSlotMask(ticks);
     ini.WriteString("Beacon", "GPS", ticks.toStdString());
-    SavePrompt();
+    return SavePrompt();
 }

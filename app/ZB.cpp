@@ -20,6 +20,7 @@
 
 #include "app/SequenceView.h"
 #include "app/Unit2.h"
+#include "command/CommandTable.h"
 #include "device/SuperTimer.h"
 #include "device/VaComm.h"
 #include "link/PortSettings.h"
@@ -147,6 +148,8 @@ TForm1::TForm1(const TProgramFolders& folders, IDialogs& dialogs, QWidget* paren
     BuildComponents();
     WindowBounds::Apply(this, kDesignedLeft, kDesignedTop, kDesignedWidth, kDesignedHeight);
     Application::SetExceptionHandler([this](const std::exception& e) { ShowError(e); });
+    unchangedText_ = MemoText();
+    connect(ZBCommand, &QPlainTextEdit::textChanged, this, [this] { Guard([&] { ZBCommandChange(); }); });
 }
 
 TForm1::~TForm1() {
@@ -243,6 +246,11 @@ void TForm1::BuildControls() {
     statusText_->setObjectName("StatusText");
     statusText_->setTextFormat(Qt::PlainText);
     StatusBar1->addWidget(statusText_, 1);
+    CapitalsHint = new QLabel(QString::fromLatin1(Commands::kCapitalsHint), StatusBar1);
+    CapitalsHint->setObjectName("CapitalsHint");
+    CapitalsHint->setTextFormat(Qt::PlainText);
+    CapitalsHint->hide();
+    StatusBar1->addPermanentWidget(CapitalsHint);
 
     // Tab order as designed: the memo, then the buttons in their order, then the listing.
     setTabOrder(ZBCommand, ProgramBeacon);
@@ -485,7 +493,10 @@ void TForm1::showEvent(QShowEvent* event) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     try {
-        FormClose();
+        if (!FormClose()) {
+            event->ignore();
+            return;
+        }
     } catch (const std::exception& e) {
         ShowError(e);
         event->ignore();

@@ -36,6 +36,7 @@ class QPushButton;
 class QStatusBar;
 class QTimer;
 class TDebug;
+class THelpWindow;
 class TVaComm;
 class TSuperTimer;
 class TObject;
@@ -82,7 +83,7 @@ public:
     BeaconEngine* Engine = nullptr;  // owned by Line
     QString CommandFileName;  // full path of the current command file
     int32_t MaxChar = 0;      // length above which the length alarm shows
-    bool Modified = false;    // the operator typed in the memo since the last write
+    bool Modified = false;    // the memo's text differs from what was last loaded or saved
 
     // ---- Components ----------------------------------------------------------------------------------
     QStatusBar* StatusBar1 = nullptr;
@@ -94,6 +95,7 @@ public:
     QLabel* Tell = nullptr;
     QGroupBox* GroupBox2 = nullptr;
     QListWidget* Sequence = nullptr;
+    QLabel* CapitalsHint = nullptr;  // in the status bar, shown while the memo holds a callsign in capitals
 
     QMenu* File1 = nullptr;
     QAction* new1 = nullptr;
@@ -165,21 +167,25 @@ public:
     std::unique_ptr<BeaconLine> Line;  // the dialogue wired to Com and SendX
 
     TDebug* Debug = nullptr;
+    THelpWindow* HelpWindow = nullptr;  // created the first time the help page needs it
 
     // ---- Start-up and close (app/) -------------------------------------------------------------------
     void FormCreate();
     void FormShow();
-    void FormClose();  // raises to keep the window open
+    bool FormClose();  // false, or an error raised, keeps the window open
 
     // ---- Command files (app/) ------------------------------------------------------------------------
     void new1Click(QObject* Sender);
     void Open1Click(QObject* Sender);
     void Save1Click(QObject* Sender);
     void SaveAs1Click(QObject* Sender);
-    void SavePrompt();
+    // "Save changes?" for a changed memo; false when the operator cancelled the operation that asks.
+    bool SavePrompt();
     void ShowFileCaption();
     void WriteMemo(const QString& path);
     void LoadMemo(const QString& path);
+    // The memo's text as it stands is what the file or the beacon holds: it no longer counts as changed.
+    void TakeMemoAsUnchanged();
 
     // ---- Debug window, help and about (app/) ---------------------------------------------------------
     void DebugWindowClick(QObject* Sender);
@@ -188,6 +194,8 @@ public:
 
     // ---- Decoder and Insert menu (command/) ----------------------------------------------------------
     void UpdateSequence();
+    // Every change of the memo's text, whatever made it (keys, paste, drop, the Insert menu, a load).
+    void ZBCommandChange();
     void ZBCommandKeyPress(QObject* Sender, QChar& Key);
     void ZBCommandKeyUp(QObject* Sender, int Key, Qt::KeyboardModifiers Shift);
     void A5wpm1Click(QObject* Sender);
@@ -315,10 +323,12 @@ private:
     QWidget* client_ = nullptr;
     bool shown_ = false;
     QString tellCaption_;
+    QByteArray unchangedText_;  // the memo's text as last loaded or saved
     int BeginPortChoice();
     void StartReconnect();
     int portChoice_ = 0;         // counts the port choices; a choice whose pause saw another gives way
     QString tickedDevice_;       // the device whose list item carries the tick; empty for the fixed items
+    QString customDevice_;       // the device that the Custom item stands for, which the list leaves out
     QTimer* reconnect_ = nullptr;  // looks once a second for a lost port's device
     QByteArray mirrored_;        // the received text the debug window was last given
     int mirroredRevision_ = -1;  // its memo's revision right after that
@@ -327,6 +337,10 @@ private:
 // The application's title: the program file's name without folder and extension, its first character
 // as it is and the rest in lower case ("ZBeacon" gives "Zbeacon").
 QString ApplicationTitle(const QString& programFile);
+
+// The program's identity on the desktop: the desktop entry it belongs to (taskbars and Wayland take the
+// name and icon from there) and the icon of its windows, built into the program.
+void SetApplicationIdentity();
 
 // Single-byte text as a text edit shows it: CR LF, and a lone CR or LF, each become one line break.
 QString MemoDisplayText(const QByteArray& text);

@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle(QCoreApplication::applicationFilePath()));
+    SetApplicationIdentity();
     // Once the loop ends, worker threads hand nothing more to the window.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { Application::SetTerminated(true); });
 

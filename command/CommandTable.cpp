@@ -98,8 +98,26 @@ QStringList Decode(const QStringList& lines, bool synchronized) {
     return listing;
 }
 
+bool HasCapitalCallsign(const QByteArray& text) {
+    QByteArray sent;
+    sent.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r' && c != '\n') sent += c;
+    }
+    auto capital = [](char c) { return c >= 'A' && c <= 'Z'; };
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    for (qsizetype i = 0; i + 2 < sent.size(); ++i) {
+        if (!capital(sent[i]) || !digit(sent[i + 1])) continue;
+        qsizetype j = i + 2;
+        if (j < sent.size() && digit(sent[j])) ++j;
+        if (j < sent.size() && capital(sent[j])) return true;
+    }
+    return false;
+}
+
 Decoded DecodeText(const QByteArray& text, bool synchronized, int32_t maxChar) {
     Decoded result;
+    result.capitalCallsign = HasCapitalCallsign(text);
     result.rows = Decode(QString::fromLatin1(text).split(QLatin1String("\r\n")), synchronized);
     result.count = text.size();
     result.tooLong = result.count > maxChar;

@@ -20,13 +20,23 @@ bool IsIncompatibleWithSynchronized(QChar letter);
 // entry), "*" ends it without one.
 QStringList Decode(const QStringList& lines, bool synchronized);
 
+// Whether the text holds a callsign (or a locator) written in capitals, whose letters the beacon takes
+// as commands: a capital letter, one or two digits, a capital letter ("G4ABC", "XX1XXX", "JO01AB").
+// Line breaks do not count, since they are not sent. Three digits or more (a report, a frequency) and a
+// digit with a capital on one side only ("73Z", "IO91") are not taken for a callsign.
+bool HasCapitalCallsign(const QByteArray& text);
+
+// The hint shown, without blocking anything, for a text that holds such a callsign.
+inline constexpr char kCapitalsHint[] = "Capital letters are commands: write Morse text in lower case";
+
 // What the listing shows for a command string, and what the length alarm and the synchronized beacon
 // make of it.
 struct Decoded {
-    QStringList rows;           // the listing's entries
-    qsizetype count = 0;        // characters, each line break counting two (CR LF)
-    bool tooLong = false;       // count is above the limit
-    bool incompatible = false;  // synchronized, and a command the synchronized beacon cannot carry
+    QStringList rows;              // the listing's entries
+    qsizetype count = 0;           // characters, each line break counting two (CR LF)
+    bool tooLong = false;          // count is above the limit
+    bool incompatible = false;     // synchronized, and a command the synchronized beacon cannot carry
+    bool capitalCallsign = false;  // HasCapitalCallsign: kCapitalsHint applies
 };
 
 // Decodes a command string of single bytes whose line breaks are CR LF, against the limit `maxChar`.

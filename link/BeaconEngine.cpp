@@ -48,13 +48,22 @@ void BeaconEngine::Reset() {
     mode_ = LinkMode::Idle;
 }
 
-bool BeaconEngine::Start(LinkMode mode) {
-    host_.SetTellBackground(TellBackground::Red);
+bool BeaconEngine::CanStart() {
     if (!port_.PortChosen()) {
+        host_.SetTellBackground(TellBackground::Red);
         host_.SetTellCaption(QStringLiteral("Select Comm Port"));
         return false;
     }
-    if (!host_.PortReady()) return false;
+    if (!host_.PortReady()) {
+        host_.SetTellBackground(TellBackground::Red);
+        return false;
+    }
+    return true;
+}
+
+bool BeaconEngine::Start(LinkMode mode) {
+    host_.SetTellBackground(TellBackground::Red);
+    if (!CanStart()) return false;
     host_.SetTellCaption(QString::fromLatin1(kCheckJumper));
     host_.SetStatus(mode == LinkMode::Program ? QStringLiteral("Ready to program beacon")
                                               : QStringLiteral("Ready to read beacon"));

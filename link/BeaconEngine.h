@@ -127,6 +127,10 @@ public:
     // operator is told to switch the beacon off and on and the operation takes over from any other.
     // False when no port is chosen.
     bool Start(LinkMode mode);
+    // Whether an operation can start now: a port is chosen and its device is there. When not, the strip
+    // turns red and says why. Start asks the same; a start that first asks the operator something asks
+    // this before.
+    bool CanStart();
 
     // Ends the running operation without a word to the beacon: a pending answer, the countdown and an
     // upload in progress send nothing more (the port it belonged to is no longer the one chosen).

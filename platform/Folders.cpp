@@ -44,6 +44,10 @@ QString UnderPrefix(const QString& prefix, const char* folder) {
 }
 }  // namespace
 
+QString DesktopEntryId() {
+    return QStringLiteral(ZB_DESKTOP_ID);
+}
+
 QString TProgramFolders::DefaultCommandFile() const {
     return QDir(Data).filePath(QStringLiteral("default.txt"));
 }

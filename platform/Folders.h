@@ -24,6 +24,9 @@ struct TProgramFolders {
                                         const QString& documentsDir);
 };
 
+// The id of the program's desktop entry, without ".desktop": org.example.ZindleBeaconSetup.
+QString DesktopEntryId();
+
 // True when `programDir` is the program folder of an installed tree: the install step puts the
 // program into <prefix>/bin and its desktop entry into <prefix>/share/applications, or, for the
 // command-line tools alone, their copyright notice into <prefix>/share/doc/zbeacon-cli.

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -52,16 +53,41 @@ std::vector<std::string> FolderEntries(const std::string& Folder) {
     return names;
 }
 
-std::string GroupOf(const std::string& Path) {
-    struct stat st {};
-    if (::stat(Path.c_str(), &st) != 0) return "dialout";
-    const group* entry = ::getgrgid(st.st_gid);
-    return entry != nullptr ? entry->gr_name : std::to_string(st.st_gid);
+std::string GroupName(gid_t Gid) {
+    const group* entry = ::getgrgid(Gid);
+    return entry != nullptr ? entry->gr_name : std::to_string(Gid);
+}
+
+std::string OwnerName(uid_t Uid) {
+    const passwd* entry = ::getpwuid(Uid);
+    return entry != nullptr ? entry->pw_name : std::to_string(Uid);
 }
 
 std::string UserName() {
     const passwd* entry = ::getpwuid(::getuid());
     return entry != nullptr ? entry->pw_name : "$USER";
+}
+
+// What to do about a device this user may not open. Joining the device's group helps only when that
+// group may read and write it and is not root's own; otherwise the device's permissions must change.
+std::string PermissionHint(const std::string& Path) {
+    struct stat st {};
+    if (::stat(Path.c_str(), &st) != 0)
+        return Path + ": permission denied. Check the device's permissions with \"ls -l " + Path + "\".";
+    const std::string group = GroupName(st.st_gid);
+    if (st.st_gid != 0 && (st.st_mode & S_IRGRP) != 0 && (st.st_mode & S_IWGRP) != 0) {
+        return Path + ": permission denied. Only members of the group \"" + group +
+               "\" may use it. Join it with \"sudo usermod -aG " + group + " " + UserName() +
+               "\", then log out and in again: the membership holds from the next login.";
+    }
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    const std::string owner = OwnerName(st.st_uid);
+    return Path + ": permission denied. Only " + (st.st_uid == 0 ? "root" : "\"" + owner + "\" and root") +
+           " can open it (owner " + owner + ", group " + group + ", mode " + mode +
+           "); no group gives access. Its permissions come from the system's udev rules: a rule that "
+           "gives it a group with read and write access (as serial adapters have \"dialout\") lets the "
+           "members of that group use it.";
 }
 
 }  // namespace
@@ -254,12 +280,8 @@ std::string OpenFailureHint(const std::string& DeviceName, uint32_t Code) {
             if (mapped) return path + ": not connected. Plug the adapter in.";
             return path + ": no such device. Choose your adapter in Options > Comm.";
         case EACCES:
-        case EPERM: {
-            const std::string group = GroupOf(path);
-            return path + ": permission denied. Only members of the group \"" + group +
-                   "\" may use it. Join it with \"sudo usermod -aG " + group + " " + UserName() +
-                   "\", then log out and in again: the membership holds from the next login.";
-        }
+        case EPERM:
+            return PermissionHint(path);
         case EBUSY: {
             std::string who;
             for (const std::string& holder : DeviceHolders(path))

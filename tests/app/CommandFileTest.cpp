@@ -6,15 +6,26 @@
 #include <QClipboard>
 #include <QDir>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 
+#include "device/VaComm.h"
+#include "platform/Serial.h"
 #include "support/FileTestSupport.h"
 #include "support/FormHarness.h"
+#include "support/PtyPair.h"
 
 namespace {
 
 using filetest::ReadBytes;
 using filetest::WriteBytes;
+
+QStringList Rows(const QListWidget* list) {
+    QStringList rows;
+    for (int i = 0; i < list->count(); ++i)
+        rows << list->item(i)->text();
+    return rows;
+}
 
 class CommandFiles : public ::testing::Test {
 protected:
@@ -47,7 +58,7 @@ TEST_F(CommandFiles, NewThenSaveWritesTheEmptyMemoOverTheNamedFile) {
     EXPECT_EQ(Bytes("a.txt"), "");
 }
 
-TEST_F(CommandFiles, OpenLoadsConvertsAndNamesTheFileButLeavesModified) {
+TEST_F(CommandFiles, OpenLoadsConvertsAndNamesTheFile) {
     WriteBytes(Path("lf.txt"), "PK\nab\n\nZ");
     form->Modified = true;
     harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::No);
@@ -58,17 +69,22 @@ TEST_F(CommandFiles, OpenLoadsConvertsAndNamesTheFileButLeavesModified) {
     EXPECT_EQ(form->Sequence->count(), 4);
     EXPECT_EQ(form->windowTitle(), "Zindle Beacon: lf.txt");
     EXPECT_EQ(form->CommandFileName, harness.PathOf("lf.txt"));
-    EXPECT_TRUE(form->Modified);  // a "No" at the prompt leaves the flag set
+    EXPECT_FALSE(form->Modified);  // the memo holds the file just opened
     // The dialog opened in the current file's folder with the designed filters.
     const TFileDialogRequest& request = harness.Dialogs.OpenRequests.last();
     EXPECT_EQ(request.InitialDir, harness.Dir());
     EXPECT_EQ(request.Filters, (QStringList{"Text Files (*.txt)", "All Files (*)"}));
     EXPECT_EQ(request.DefaultExt, "txt");
-    // Closing asks again, and "&Yes" writes the memo to the file just opened, with CR LF breaks.
+    // An edit is offered for saving at the close, and "&Yes" writes it to the file just opened, with CR LF
+    // breaks.
+    QTextCursor end = form->ZBCommand->textCursor();
+    end.movePosition(QTextCursor::End);
+    end.insertText("Z");
+    EXPECT_TRUE(form->Modified);
     harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::Yes);
     ASSERT_TRUE(harness.Close());
     EXPECT_EQ(harness.Dialogs.Count("Warning"), 2);
-    EXPECT_EQ(Bytes("lf.txt"), "PK\r\nab\r\n\r\nZ");
+    EXPECT_EQ(Bytes("lf.txt"), "PK\r\nab\r\n\r\nZZ");
 }
 
 TEST_F(CommandFiles, AnyByteValueRoundTrips) {
@@ -168,26 +184,108 @@ TEST_F(CommandFiles, AFailingPromptWriteStopsNewAndSaveAsKeepsTheOldCaption) {
     EXPECT_EQ(form->windowTitle(), "Zindle Beacon Setup");
 }
 
-TEST_F(CommandFiles, CtrlSInTheMemoSavesAndItsReleaseMarksTheTextChangedAgain) {
+// Keys that only work the menu (Ctrl+S, Ctrl+O, F1) mark nothing when they are released in the memo.
+TEST_F(CommandFiles, CtrlSInTheMemoSavesAndItsReleaseMarksNothing) {
     form->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form));
     form->ZBCommand->setFocus();
-    form->Modified = true;
+    QTest::keyClicks(form->ZBCommand, "ab");
+    EXPECT_TRUE(form->Modified);
     QTest::keyPress(form->ZBCommand, Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(Bytes("default.txt"), "PSDvvvSQSZ");  // the shortcut typed nothing
+    EXPECT_EQ(Bytes("default.txt"), "abPSDvvvSQSZ");  // the shortcut typed nothing
     EXPECT_FALSE(form->Modified);
     QTest::keyRelease(form->ZBCommand, Qt::Key_S, Qt::ControlModifier);
-    EXPECT_TRUE(form->Modified);
-    harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::No);
-    ASSERT_TRUE(harness.Close());
-    EXPECT_EQ(harness.Dialogs.Count("Warning"), 1);
-}
-
-TEST_F(CommandFiles, TextEnteredWithoutKeysLeavesTheFlagAlone) {
-    form->ZEndofMessage1->trigger();
-    QApplication::clipboard()->setText("KU");
-    form->ZBCommand->paste();
+    QTest::keyRelease(form->ZBCommand, Qt::Key_Control);
     EXPECT_FALSE(form->Modified);
     ASSERT_TRUE(harness.Close());
     EXPECT_EQ(harness.Dialogs.Count("Warning"), 0);
+}
+
+// Text that comes in with the mouse alone (the Insert menu, a paste from the memo's context menu) is
+// decoded at once and offered for saving at the close: nothing is lost.
+TEST_F(CommandFiles, TextEnteredWithoutKeysIsDecodedAndOfferedForSaving) {
+    form->ZEndofMessage1->trigger();
+    QApplication::clipboard()->setText("KU");
+    form->ZBCommand->paste();
+    EXPECT_EQ(form->MemoText(), QByteArray("ZKUPSDvvvSQSZ"));
+    ASSERT_EQ(form->Sequence->count(), 1);
+    EXPECT_EQ(form->Sequence->item(0)->text(), "Z End");
+    form->ZBCommand->selectAll();
+    form->ZBCommand->paste();
+    ASSERT_EQ(form->Sequence->count(), 2);
+    EXPECT_EQ(form->Sequence->item(1)->text(), "U Unkey transmitter");
+    harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::Yes);
+    ASSERT_TRUE(harness.Close());
+    EXPECT_EQ(harness.Dialogs.Count("Warning"), 1);
+    EXPECT_EQ(Bytes("default.txt"), "KU");
+}
+
+// Text put in by New and Open is the program's own: once the operator has let the old text go, closing
+// right after asks nothing.
+TEST_F(CommandFiles, NewAndOpenMarkNothing) {
+    WriteBytes(Path("a.txt"), "KKK");
+    form->ZBCommand->insertPlainText("ab");
+    harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::No);
+    form->new1->trigger();
+    EXPECT_FALSE(form->Modified);
+    form->ZBCommand->insertPlainText("cd");
+    harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::No);
+    harness.Dialogs.OpenAnswers.enqueue(harness.PathOf("a.txt"));
+    form->Open1->trigger();
+    EXPECT_FALSE(form->Modified);
+    ASSERT_TRUE(harness.Close());
+    EXPECT_EQ(harness.Dialogs.Count("Warning"), 2);
+    EXPECT_EQ(Bytes("default.txt"), "");  // nothing was saved
+}
+
+// Cancel at "Save changes?" abandons the operation that asked: New, Open, Read, Exit and the close box
+// leave the memo, the listing, the file, the caption and the dialogue exactly as they were.
+TEST_F(CommandFiles, CancelAtSaveChangesLeavesEverythingAsItWas) {
+    PtyPair pty;
+    Serial::SetPortMap({{6, pty.SlavePath()}});
+    form->Com->SetPortNum(6);
+    form->Com->Open();
+    ASSERT_TRUE(form->Com->IsOpen());
+    WriteBytes(Path("default.txt"), "on disk");
+    WriteBytes(Path("other.txt"), "KKK");
+    form->ZBCommand->insertPlainText("K");
+    ASSERT_TRUE(form->Modified);
+    const QByteArray memo = form->MemoText();
+    const QStringList listing = Rows(form->Sequence);
+    form->Engine->SetReceivedText("earlier");
+    form->SetTellCaption("as it was");
+    auto unchanged = [&](const char* after) {
+        SCOPED_TRACE(after);
+        EXPECT_EQ(form->MemoText(), memo);
+        EXPECT_EQ(Rows(form->Sequence), listing);
+        EXPECT_TRUE(form->Modified);
+        EXPECT_EQ(Bytes("default.txt"), "on disk");
+        EXPECT_EQ(form->CommandFileName, harness.PathOf("default.txt"));
+        EXPECT_EQ(form->windowTitle(), "Zindle Beacon Setup");
+        EXPECT_EQ(form->Engine->ModeName(), QByteArray());
+        EXPECT_EQ(form->Engine->ReceivedText(), QByteArray("earlier"));
+        EXPECT_EQ(form->TellCaption(), "as it was");
+        EXPECT_TRUE(form->isVisible());
+    };
+
+    for (int i = 0; i < 5; ++i)
+        harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::Cancel);
+    form->new1->trigger();
+    unchanged("New");
+    form->Open1->trigger();  // no open dialog is shown: the script has no answer for one
+    unchanged("Open");
+    form->ReadBeacon->click();
+    unchanged("Read");
+    form->Quit1->trigger();
+    unchanged("Exit");
+    EXPECT_FALSE(harness.Close());
+    unchanged("close box");
+    EXPECT_EQ(harness.Dialogs.Count("Warning"), 5);
+    EXPECT_EQ(harness.Dialogs.Count("Open"), 0);
+
+    // Answered No, the close goes ahead.
+    harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::No);
+    EXPECT_TRUE(harness.Close());
+    form->Com->Close();
+    Serial::SetPortMap({});
 }

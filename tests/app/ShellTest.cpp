@@ -5,8 +5,12 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
+#include <QPixmap>
+#include <QScrollBar>
 #include <QTest>
 
+#include "app/HelpWindow.h"
 #include "device/VaComm.h"
 #include "platform/Serial.h"
 #include "support/FormHarness.h"
@@ -42,18 +46,16 @@ TEST_F(Shell, AboutShowsTheProgramNameAndVersion) {
     EXPECT_NE(lines[4].at(10), ' ');
 }
 
+// F1 in either window shows the help page in the desktop's web browser. A missing page is reported.
 TEST_F(Shell, HelpOpensThePageNextToTheProgramFromEitherWindow) {
     const QString page = harness.PathOf("zbeacon.html");
     ASSERT_FALSE(QFileInfo::exists(page));
+    harness.Dialogs.AllowUnscriptedErrors = true;
     form->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form));
     QTest::keyClick(form->ZBCommand, Qt::Key_F1);
-    ASSERT_EQ(harness.Dialogs.Documents, QStringList{page});
-    // The viewer reported that the page is missing; the program shows nothing at all.
-    EXPECT_EQ(harness.Dialogs.MissingDocuments, QStringList{page});
-    ASSERT_EQ(harness.Dialogs.Log.size(), 1);
-    EXPECT_EQ(harness.Dialogs.Log[0].Kind, "Document");
-    EXPECT_EQ(form->TellCaption(), "");
+    EXPECT_EQ(harness.Dialogs.Errors, QStringList{"Cannot open file " + page});
+    EXPECT_TRUE(harness.Dialogs.Documents.isEmpty());
 
     QFile file(page);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -62,8 +64,43 @@ TEST_F(Shell, HelpOpensThePageNextToTheProgramFromEitherWindow) {
     harness.Debug().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&harness.Debug()));
     QTest::keyClick(harness.Debug().Memo, Qt::Key_F1);
-    EXPECT_EQ(harness.Dialogs.Documents, (QStringList{page, page}));
-    EXPECT_EQ(harness.Dialogs.MissingDocuments.size(), 1);
+    EXPECT_EQ(harness.Dialogs.Documents, QStringList{page});
+    EXPECT_EQ(harness.Dialogs.Errors.size(), 1);
+    EXPECT_EQ(form->HelpWindow, nullptr);
+}
+
+// With no web browser registered, the page shows in the program's own help window: rendered, with links
+// that work, and saying where an installed program keeps its files. F1 again brings the same window back.
+TEST_F(Shell, WithoutABrowserHelpShowsInTheProgramsOwnWindow) {
+    ASSERT_TRUE(QFile::copy(QStringLiteral(ZB_HELP_PAGE), harness.PathOf("zbeacon.html")));
+    harness.Dialogs.WebBrowser = false;
+    form->Help2->trigger();
+    ASSERT_NE(form->HelpWindow, nullptr);
+    THelpWindow* help = form->HelpWindow;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(help));
+    EXPECT_EQ(help->windowTitle(), "Zindle Beacon Setup - Help");
+    const QString text = help->Browser->toPlainText();
+    EXPECT_TRUE(text.startsWith("Zindle Beacon Setup\n")) << text.left(80).toStdString();
+    EXPECT_FALSE(text.contains("<h2")) << "shown as source";
+    EXPECT_TRUE(text.contains("~/.config/zbeacon/"));
+
+    // The "Files" link of the contents leads down to its section.
+    QScrollBar* scroll = help->Browser->verticalScrollBar();
+    ASSERT_EQ(scroll->value(), 0);
+    const QTextCursor link = help->Browser->document()->find(
+        "Files", 0, QTextDocument::FindCaseSensitively | QTextDocument::FindWholeWords);
+    ASSERT_FALSE(link.isNull());
+    QTextCursor inside(help->Browser->document());
+    inside.setPosition(link.selectionStart() + 2);
+    const QPoint at = help->Browser->cursorRect(inside).center();
+    QTest::mouseClick(help->Browser->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return scroll->value() > 0; }, 5000));
+
+    help->close();
+    form->Help2->trigger();
+    EXPECT_EQ(form->HelpWindow, help);
+    EXPECT_TRUE(help->isVisible());
+    EXPECT_EQ(harness.Dialogs.Count("Error"), 0);
 }
 
 TEST_F(Shell, DebugWindowFollowsItsTickNotItsCloseBox) {
@@ -127,4 +164,19 @@ TEST_F(Shell, DebugWindowMirrorsReceivedTextOnlyWhileTicked) {
     EXPECT_EQ(memo->toPlainText(), "five\nsix");
     form->Com->Close();
     Serial::SetPortMap({});
+}
+
+// The windows carry the program's icon (built into the program, so a run from the build shows it too),
+// and the desktop learns which entry the program belongs to, for its name and icon on taskbars.
+TEST_F(Shell, WindowsCarryTheProgramIconAndNameTheirDesktopEntry) {
+    EXPECT_TRUE(form->windowIcon().isNull());
+    SetApplicationIdentity();
+    EXPECT_EQ(QGuiApplication::desktopFileName(), "org.example.ZindleBeaconSetup");
+    const QPixmap icon = form->windowIcon().pixmap(48, 48);
+    ASSERT_FALSE(icon.isNull());
+    // The icon's blue field, not an empty or placeholder picture.
+    const QColor middle = icon.toImage().pixelColor(icon.width() / 2, icon.height() * 3 / 4);
+    EXPECT_GT(middle.blue(), middle.red()) << middle.name().toStdString();
+    EXPECT_EQ(harness.Debug().windowIcon().cacheKey(), form->windowIcon().cacheKey());
+    QApplication::setWindowIcon(QIcon());
 }

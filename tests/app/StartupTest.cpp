@@ -84,7 +84,7 @@ TEST_F(Startup, PortsBeyondFourTickCustomUpToNinetyNine) {
     TForm1& form = harness.Start();
     EXPECT_TRUE(form.Com->IsOpen());
     EXPECT_EQ(Ticked(form), form.CustomPort);
-    EXPECT_EQ(form.CustomPort->text(), "Custom ...");
+    EXPECT_EQ(form.CustomPort->text(), QString::fromStdString("COM 7 (" + pty.SlavePath() + ")"));
     harness.Destroy();
 
     WriteIni("[Comm]\nPort=120\n[Ports]\nCOM120=" + pty.SlavePath() + "\n");

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -181,30 +182,37 @@ TEST_F(KeyHandlers, LengthAlarmStartsOneAboveTheLimit) {
     EXPECT_EQ(form->TellCaption(), "Beacon Message too long!");
 }
 
-TEST_F(KeyHandlers, EveryPressAndReleaseSetsModified) {
+// The text counts as changed while it differs from the file's, however it got so; keys that change
+// nothing (modifiers, arrows) mark nothing, yet still rebuild the listing and rewrite the status line.
+TEST_F(KeyHandlers, OnlyAChangedTextIsModifiedAndTheListingFollowsEveryChange) {
     EXPECT_FALSE(form->Modified);
     QTest::keyPress(form->ZBCommand, Qt::Key_Shift);
-    EXPECT_FALSE(form->Modified);  // a modifier press produces no character
     QTest::keyRelease(form->ZBCommand, Qt::Key_Shift);
-    EXPECT_TRUE(form->Modified);
-    form->Modified = false;
-    QTest::keyPress(form->ZBCommand, Qt::Key_X);
-    EXPECT_TRUE(form->Modified);
-    // On the press the new character is not in the text yet: the listing lags one character behind.
-    EXPECT_EQ(Listing(*form).join('|'),
-              "P Activate PTT|S Wait 1 second|D Set speed to 21 wpm|vvv|"
-              "S Wait 1 second|Q Release PTT|S Wait 1 second|Z End");
-    form->Modified = false;
-    QTest::keyRelease(form->ZBCommand, Qt::Key_X);
-    EXPECT_TRUE(form->Modified);
-    // A key that changes nothing still rebuilds the listing and rewrites the status line.
-    form->Modified = false;
+    EXPECT_FALSE(form->Modified);
     form->Sequence->clear();
     form->SetStatusText("stale");
-    QTest::keyClick(form->ZBCommand, Qt::Key_Right);
+    QTest::keyClick(form->ZBCommand, Qt::Key_End);
+    EXPECT_FALSE(form->Modified);
+    EXPECT_EQ(form->Sequence->count(), 8);
+    EXPECT_EQ(form->StatusText(), "10 characters. Maximum = 127");
+
+    // The press of a character key puts it in the text, and the listing shows it at once.
+    QTest::keyClick(form->ZBCommand, Qt::Key_Home);
+    QTest::keyPress(form->ZBCommand, 'x');
     EXPECT_TRUE(form->Modified);
-    EXPECT_EQ(form->Sequence->count(), 9);  // "x" went in at the caret, before the "P"
+    EXPECT_EQ(Listing(*form).first(), "x");
+    QTest::keyRelease(form->ZBCommand, 'x');
     EXPECT_EQ(form->StatusText(), "11 characters. Maximum = 127");
+    // Taken back, the text is the file's again.
+    QTest::keyClick(form->ZBCommand, Qt::Key_Backspace);
+    EXPECT_FALSE(form->Modified);
+    EXPECT_EQ(Listing(*form).first(), "P Activate PTT");
+
+    // A paste with the mouse is a change like any other.
+    QApplication::clipboard()->setText("K");
+    form->ZBCommand->paste();
+    EXPECT_TRUE(form->Modified);
+    EXPECT_EQ(Listing(*form).first(), "K Key transmitter");
 }
 
 TEST_F(KeyHandlers, CharactersWithoutASingleByteFormAreRefused) {
@@ -226,11 +234,10 @@ TEST_F(KeyHandlers, CharactersWithoutASingleByteFormAreRefused) {
 }
 
 TEST_F(KeyHandlers, TabMovesTheFocusInsteadOfTyping) {
-    form->ZBCommand->clear();
     QTest::keyPress(form->ZBCommand, Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->ProgramBeacon));
     QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Tab);  // the release reaches the new focus
-    EXPECT_EQ(form->MemoText(), QByteArray());
+    EXPECT_EQ(form->MemoText(), QByteArray("PSDvvvSQSZ"));
     EXPECT_FALSE(form->Modified);  // Tab types nothing
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->ReadBeacon));
@@ -240,13 +247,13 @@ TEST_F(KeyHandlers, TabMovesTheFocusInsteadOfTyping) {
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->Sequence));
 }
 
-TEST_F(KeyHandlers, InsertItemReplacesTheSelectionAndLeavesStatusAndModified) {
+TEST_F(KeyHandlers, InsertItemReplacesTheSelectionAndLeavesTheStatus) {
     form->SetStatusText("10 characters. Maximum = 127");
     SelectAll();
     form->KKeyTransmitter1->trigger();
     EXPECT_EQ(form->MemoText(), QByteArray("K"));
     EXPECT_EQ(Listing(*form), QStringList{"K Key transmitter"});
-    EXPECT_FALSE(form->Modified);
+    EXPECT_TRUE(form->Modified);  // the text changed
     EXPECT_EQ(form->StatusText(), "10 characters. Maximum = 127");
     // With no selection the letter goes in at the caret, and the caret ends after it.
     QTextCursor c = form->ZBCommand->textCursor();
@@ -353,4 +360,36 @@ TEST_F(KeyHandlers, ShiftEnterBreaksTheLineLikeEnter) {
     EXPECT_EQ(form->MemoText(), QByteArray("ab\r\nc"));
     EXPECT_EQ(form->ZBCommand->document()->blockCount(), 2);
     EXPECT_EQ(form->StatusText(), "5 characters. Maximum = 127");
+}
+
+// Callsigns and locators in capitals: a capital, one or two digits, a capital, across line breaks;
+// reports, frequencies and numbers beside a single command are not taken for one.
+TEST(Decoder, CallsignsInCapitalsAreNoticed) {
+    for (const char* text : {"PSD de XX1XXX", "G4ABC", "vvv DL1ABC/B", "JO01AB", "de 2E0ABC", "G4\r\nABC"})
+        EXPECT_TRUE(Commands::HasCapitalCallsign(text)) << text;
+    for (const char* text :
+         {"PSDvvvSQSZ", "de g4abc", "D599Z", "73Z", "IO91", "S 1 S", "", "4A", "A4", "de G4abc"})
+        EXPECT_FALSE(Commands::HasCapitalCallsign(text)) << text;
+    EXPECT_TRUE(Commands::DecodeText("PSD de XX1XXX", false, 127).capitalCallsign);
+    EXPECT_FALSE(Commands::DecodeText("PSD de xx1xxx", false, 127).capitalCallsign);
+}
+
+// The window shows the hint in its status bar while the memo holds such a callsign, without asking
+// anything or changing the listing, whatever put the text there.
+TEST_F(KeyHandlers, ACallsignInCapitalsShowsAHintThatBlocksNothing) {
+    EXPECT_TRUE(form->CapitalsHint->isHidden());
+    QTest::keyClick(form->ZBCommand, Qt::Key_End);
+    Type(" de G4ABC");
+    EXPECT_FALSE(form->CapitalsHint->isHidden());
+    EXPECT_EQ(form->CapitalsHint->text(), "Capital letters are commands: write Morse text in lower case");
+    EXPECT_EQ(form->StatusText(), "19 characters. Maximum = 127");
+    EXPECT_EQ(form->Sequence->count(), 8);  // after Z nothing is decoded; the text stays as typed
+    EXPECT_EQ(harness.Dialogs.Log.size(), 0);
+    SelectAll();
+    QApplication::clipboard()->setText("PSD de g4abc SZ");
+    form->ZBCommand->paste();
+    EXPECT_TRUE(form->CapitalsHint->isHidden());
+    QApplication::clipboard()->setText("XX1XXX");
+    form->ZBCommand->paste();
+    EXPECT_FALSE(form->CapitalsHint->isHidden());
 }

@@ -247,6 +247,42 @@ TEST_F(VaCommPty, OpenErrors) {
     if (!refused) GTEST_SKIP() << "the permission case needs root and a user nobody";
 }
 
+// A device that no group may use (root's own group, or a group without read and write access): joining
+// a group would not help, so the hint says who can open it and points at the udev rules instead.
+TEST_F(VaCommPty, PermissionHintSuggestsAGroupOnlyWhereOneHelps) {
+    TVaComm other;
+    Configure(other);
+    const group* dialout = getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr);
+    struct Case {
+        gid_t gid;
+        mode_t mode;
+        std::string expected;
+    };
+    const std::string path = pty.SlavePath();
+    const std::string udev =
+        "); no group gives access. Its permissions come from the system's udev rules: a rule that gives it a "
+        "group with read and write access (as serial adapters have \"dialout\") lets the members of that "
+        "group use it.";
+    const std::vector<Case> cases = {
+        {0, 0600,
+         path + ": permission denied. Only root can open it (owner root, group root, mode 0600" + udev},
+        {0, 0660,
+         path + ": permission denied. Only root can open it (owner root, group root, mode 0660" + udev},
+        {dialout->gr_gid, 0640,
+         path + ": permission denied. Only root can open it (owner root, group dialout, mode 0640" + udev},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(chown(path.c_str(), 0, c.gid), 0);
+        ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        const std::optional<std::string> refused =
+            RunAsNobody([&] { return ErrorOf([&] { other.Open(); }); });
+        if (!refused) GTEST_SKIP() << "needs root and a user nobody";
+        EXPECT_EQ(*refused, "Can't open device COM7\n" + c.expected);
+        EXPECT_EQ(refused->find("usermod"), std::string::npos);
+    }
+}
+
 TEST_F(VaCommPty, ClosedPortAndFullLine) {
     EXPECT_EQ(ErrorOf([&] { com.WriteChar('x'); }), "Write error (6), Bad file descriptor");
     std::string text = "old";

@@ -95,6 +95,7 @@ TEST(AdapterLoss, PulledDuringTheUpload) {
     ScriptedDialogs& dialogs = rig.harness.Dialogs;
     dialogs.AllowUnscriptedErrors = true;
     form.SetMemoText("PSDabcdefghijklmnopqrstuvwxSQSZ");
+    form.TakeMemoAsUnchanged();  // as if opened from a file
     bool uploading = false;
     rig.AroundUpload([&] { uploading = true; }, [&] { uploading = false; });
     PullAfter(rig.sim, zbsim::Direction::FromTool, 4);  // "y" and three characters of the message

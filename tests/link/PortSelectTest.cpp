@@ -85,7 +85,7 @@ TEST_F(PortChoice, CustomNumberOpensThatPortAndShowsTheEntry) {
     harness.Dialogs.InputAnswers.enqueue(QString("7"));
     form->CustomPort->trigger();
     EXPECT_EQ(harness.Dialogs.Log.last().Title, "Custom Com Port");
-    EXPECT_EQ(harness.Dialogs.Log.last().Text, "Port number: ");
+    EXPECT_EQ(harness.Dialogs.Log.last().Text, "Port number or device path");
     EXPECT_EQ(harness.Dialogs.InputInitialValues.last(), "1");  // the current port number
     EXPECT_EQ(form->Com->PortNum(), 7);
     EXPECT_EQ(form->CustomPort->text(), "COM 7");
@@ -98,7 +98,8 @@ TEST_F(PortChoice, CustomNumberOpensThatPortAndShowsTheEntry) {
     form->CustomPort->trigger();
     form->Com0->trigger();
     EXPECT_EQ(form->CustomPort->text(), "Custom ...");
-    // After a restart the stored custom port is ticked again under its designed caption.
+    // After a restart the stored custom port is ticked again; [Ports] names its device, which the item
+    // shows.
     harness.Dialogs.InputAnswers.enqueue(QString("7"));
     form->CustomPort->trigger();
     ASSERT_TRUE(harness.Close());
@@ -107,7 +108,7 @@ TEST_F(PortChoice, CustomNumberOpensThatPortAndShowsTheEntry) {
     TForm1& again = harness.Start();
     EXPECT_TRUE(again.Com->IsOpen());
     EXPECT_TRUE(again.CustomPort->isChecked());
-    EXPECT_EQ(again.CustomPort->text(), "Custom ...");
+    EXPECT_EQ(again.CustomPort->text(), QString::fromStdString("COM 7 (" + ptys[4].SlavePath() + ")"));
     EXPECT_EQ(again.Com->PortNum(), 7);
 }
 
@@ -229,10 +230,18 @@ TEST_F(PortChoice, ListedDevicesAreNumberedUnderTheirStableNamesAndTickedAgainAt
     harness.Dialogs.InputAnswers.enqueue(adapterPath);
     form->CustomPort->trigger();
     EXPECT_EQ(Ticked(), form->CustomPort);
-    EXPECT_EQ(form->CustomPort->text(), "COM " + adapterPath);
+    EXPECT_EQ(form->CustomPort->text(), "COM 6 (" + adapterPath + ")");
     EXPECT_EQ(form->Com->PortNum(), 6);
     EXPECT_TRUE(Delivers(adapter));
+    // The list does not offer the Custom item's device a second time.
+    OpenCommMenu();
+    EXPECT_TRUE(form->DevicePorts[0]->isVisible());
+    EXPECT_EQ(form->DevicePorts[0]->data().toString(), otherPath);
+    EXPECT_FALSE(form->DevicePorts[1]->isVisible());
 
+    form->Com0->trigger();
+    OpenCommMenu();
+    ASSERT_EQ(form->DevicePorts[0]->data().toString(), adapterPath);
     form->DevicePorts[0]->trigger();
     TForm1& again = harness.Restart();
     EXPECT_EQ(again.Com->PortNum(), 6);
@@ -258,4 +267,38 @@ TEST_F(PortChoice, ListedDevicesAreNumberedUnderTheirStableNamesAndTickedAgainAt
         linked = linked || (device.Path == QString::fromStdString(stable) && device.Description == adapterPath);
     }
     EXPECT_TRUE(linked);
+}
+
+// A device path typed into Custom that the list does not show: after a restart the Custom item is ticked
+// and names the device with its number, and the device is not offered as a new item when the list shows
+// it after all (here under its stable name).
+TEST_F(PortChoice, ACustomDeviceKeepsItsItemAcrossARestartAndIsNotOfferedAgain) {
+    PtyPair device;
+    const QString path = QString::fromStdString(device.SlavePath());
+    harness.Dialogs.InputAnswers.enqueue(path);
+    form->CustomPort->trigger();
+    EXPECT_EQ(form->Com->PortNum(), 5);
+    EXPECT_EQ(form->CustomPort->text(), "COM 5 (" + path + ")");
+    EXPECT_EQ(StoredPort("COM5"), device.SlavePath());
+
+    TForm1& again = harness.Restart();
+    form = &again;
+    EXPECT_EQ(Ticked(), again.CustomPort);
+    EXPECT_EQ(again.CustomPort->text(), "COM 5 (" + path + ")");
+    EXPECT_EQ(again.Com->PortNum(), 5);
+    EXPECT_TRUE(Delivers(device));
+    const std::string stable = devices.StableName("usb-Zindle_Beacon-if00");
+    ASSERT_EQ(symlink(device.SlavePath().c_str(), stable.c_str()), 0);
+    devices.List = {{QString::fromStdString(stable), "Beacon UART", "", "", false, 0, 0}};
+    OpenCommMenu();
+    EXPECT_TRUE(again.NoDevicePorts->isVisible());
+    EXPECT_EQ(Ticked(), again.CustomPort);
+
+    // Chosen from the list, it keeps its number.
+    again.Com0->trigger();
+    OpenCommMenu();
+    ASSERT_TRUE(again.DevicePorts[0]->isVisible());
+    again.DevicePorts[0]->trigger();
+    EXPECT_EQ(again.Com->PortNum(), 5);
+    EXPECT_EQ(again.CustomPort->text(), "Custom ...");
 }

@@ -63,6 +63,7 @@ TEST(BeaconProgram, NormalBeaconStoresTheMemoWithoutLineBreaks) {
         "PSDa\xE9"
         "bvvSQSZ";
     form.SetMemoText(memo);
+    form.TakeMemoAsUnchanged();  // as if opened from a file
 
     QString captionAtUpload, statusAtUpload;
     QColor colourAtUpload;
@@ -219,6 +220,7 @@ TEST(BeaconProgram, NormalBeaconSwitchedOnAgainAfterProgramIsLeftAlone) {
     TForm1& form = *rig.form;
     form.GPSSlots[0]->setChecked(!form.GPSSlots[0]->isChecked());  // the slots would not match
     form.SetMemoText("BKvvZ");
+    form.TakeMemoAsUnchanged();  // as if opened from a file
     bool questionHandled = false;
     rig.AroundEachDataEvent({}, [&] {
         questionHandled = questionHandled || form.Engine->ReceivedText().contains("Change program? y/n\r\n");

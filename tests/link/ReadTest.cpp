@@ -60,6 +60,7 @@ TEST(BeaconRead, NormalBeaconFillsTheMemoAndAnswersNoAfterOneUnit) {
     ASSERT_TRUE(rig.Start());
     TForm1& form = *rig.form;
     form.SetMemoText("old text");
+    form.TakeMemoAsUnchanged();  // as if opened from a file
     form.UpdateSequence();
 
     form.ReadBeacon->click();
@@ -163,33 +164,63 @@ TEST(BeaconRead, SynchronizedBeaconWithTheOptionOffIsReadInOnePass) {
     EXPECT_EQ(rig.sim.Received(), "nn");
 }
 
-// No port chosen: every start button shows "Select Comm Port" and changes no dialogue state; Read
-// has emptied the memo and the listing all the same.
+// No port chosen: every start button shows "Select Comm Port" and changes no dialogue state; Read asks
+// nothing and keeps the memo, changed or not, and the listing.
 TEST(BeaconRead, WithoutAPortNothingStarts) {
     FormHarness harness;
     TForm1& form = harness.Start();
     ASSERT_EQ(form.Com->PortNum(), 0);
     form.Engine->SetMode(LinkMode::Verify);
     form.Engine->SetReceivedText("earlier text");
+    form.ZBCommand->insertPlainText("K");
+    ASSERT_TRUE(form.Modified);
 
-    for (QPushButton* button : {form.ProgramBeacon, form.Button1}) {
-        form.SetMemoText("PSDvvvSQSZ");
-        form.UpdateSequence();
+    for (QPushButton* button : {form.ProgramBeacon, form.Button1, form.ReadBeacon}) {
         form.SetTellCaption("before");
         button->click();
         EXPECT_EQ(form.TellCaption(), "Select Comm Port");
         EXPECT_EQ(form.TellColor(), kRed);
-        EXPECT_EQ(form.MemoText(), "PSDvvvSQSZ");
-        EXPECT_EQ(form.Sequence->count(), 8);
+        EXPECT_EQ(form.MemoText(), "KPSDvvvSQSZ");
+        EXPECT_EQ(form.Sequence->count(), 9);
     }
-
-    form.ReadBeacon->click();
-    EXPECT_EQ(form.TellCaption(), "Select Comm Port");
-    EXPECT_EQ(form.TellColor(), kRed);
-    EXPECT_EQ(form.MemoText(), "");
-    EXPECT_EQ(form.Sequence->count(), 0);
+    EXPECT_EQ(harness.Dialogs.Count("Warning"), 0);
+    EXPECT_TRUE(form.Modified);
     EXPECT_EQ(form.Engine->ModeName(), "Verify");
     EXPECT_EQ(form.Engine->ReceivedText(), "earlier text");
+}
+
+// A chosen port whose device is absent: the strip says so, and Read asks nothing and empties nothing.
+// A device that goes while "Save changes?" is open stops the Read after the answer, before the memo
+// is emptied.
+TEST(BeaconRead, WithTheDeviceAbsentNothingIsAskedOrEmptied) {
+    FormHarness harness;
+    TForm1& form = harness.Start();
+    const QString gone = harness.PathOf("gone");
+    Serial::SetPortMap({{3, gone.toStdString()}});
+    form.Com->SetPortNum(3);
+    form.ZBCommand->insertPlainText("K");
+    form.ReadBeacon->click();
+    EXPECT_EQ(form.TellCaption(), "COM3 not connected: " + gone);
+    EXPECT_EQ(form.TellColor(), kRed);
+    EXPECT_EQ(harness.Dialogs.Count("Warning"), 0);
+    EXPECT_EQ(form.MemoText(), "KPSDvvvSQSZ");
+    EXPECT_EQ(form.Engine->ModeName(), "");
+
+    QFile device(gone);
+    ASSERT_TRUE(device.open(QIODevice::WriteOnly));  // there now, as far as a start can tell
+    device.close();
+    harness.Dialogs.OnAsk = [&](const QString& kind) {
+        if (kind == "Warning") QFile::remove(gone);  // pulled out while the box is open
+    };
+    harness.Dialogs.WarningAnswers.enqueue(IDialogs::TAnswer::No);
+    form.ReadBeacon->click();
+    EXPECT_EQ(harness.Dialogs.Count("Warning"), 1);
+    EXPECT_EQ(form.TellCaption(), "COM3 not connected: " + gone);
+    EXPECT_EQ(form.MemoText(), "KPSDvvvSQSZ");
+    EXPECT_EQ(form.Sequence->count(), 9);
+    EXPECT_TRUE(form.Modified);
+    EXPECT_EQ(form.Engine->ModeName(), "");
+    Serial::SetPortMap({});
 }
 
 // Unsaved changes: "Save changes?" is asked first; Yes writes the memo, No leaves the file; the
@@ -220,7 +251,7 @@ TEST(BeaconRead, UnsavedChangesAreOfferedForSavingFirst) {
     form.ReadBeacon->click();
     EXPECT_EQ(dialogs.Count("Warning"), 2);
     EXPECT_EQ(ReadFile(file), "PSDab\r\nSZ");
-    EXPECT_TRUE(form.Modified);
+    EXPECT_FALSE(form.Modified);  // the memo is the Read's now
     EXPECT_EQ(form.MemoText(), "");
     EXPECT_EQ(form.Engine->ModeName(), "Read");
 

@@ -28,6 +28,7 @@ public:
     QQueue<std::optional<QString>> SaveAnswers;      // nullopt cancels
     QQueue<std::optional<QString>> InputAnswers;     // nullopt cancels
     bool AllowUnscriptedErrors = false;              // errors are expected by the test
+    bool WebBrowser = true;                          // a web browser is registered for web pages
     std::function<void(const QString& kind)> OnAsk;  // runs as each box or dialog opens
 
     // What was asked.
@@ -83,14 +84,15 @@ public:
         InputInitialValues << value;
         return Answer(InputAnswers, value, "input dialog");
     }
-    // Answers as a viewer would: it cannot show a document that does not exist.
+    // Answers as a browser would: it cannot show a document that does not exist, and without a browser
+    // nothing is shown.
     bool OpenDocument(const QString& path) override {
         Log.push_back({"Document", QString(), path});
         if (OnAsk) OnAsk("Document");
         Documents << path;
-        const bool shown = QFileInfo(path).isFile();
-        if (!shown) MissingDocuments << path;
-        return shown;
+        const bool exists = QFileInfo(path).isFile();
+        if (!exists) MissingDocuments << path;
+        return exists && WebBrowser;
     }
 
 private:

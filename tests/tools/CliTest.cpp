@@ -315,3 +315,24 @@ TEST_F(CliBeacon, InterruptedUploadLeavesTheOldMessage) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return sim->State() == "ChangeQuestion"; }, kTimeoutMs));
     EXPECT_EQ(sim->StoredProgram(), "PSDvvvSQSZ");
 }
+
+// A callsign in capitals is decoded as commands all the same; the hint goes to the error stream only, and
+// the listing and the exit status stay as they are.
+TEST_F(CliBeacon, DecodeHintsThatCapitalsAreCommands) {
+    const auto decode = [&](const QByteArray& text, QString& out, QString& err) {
+        Cli cli({"decode", File("call.txt", text)});
+        const int status = cli.Finish();
+        out = cli.Out();
+        err = cli.Err();
+        return status;
+    };
+    QString out, err;
+    EXPECT_EQ(decode("PSD de XX1XXX", out, err), 0);
+    EXPECT_EQ(err, "Capital letters are commands: write Morse text in lower case\n");
+    EXPECT_TRUE(
+        out.startsWith("P Activate PTT\nS Wait 1 second\nD Set speed to 21 wpm\n de \n"
+                       "X Set Extra Low Power\nX Set Extra Low Power\n1\n"))
+        << out.toStdString();
+    EXPECT_EQ(decode("PSD de xx1xxx 599 73Z", out, err), 0);
+    EXPECT_EQ(err, "");
+}

@@ -184,6 +184,7 @@ bool SynchronizedProgram(bool cli) {
     form.GPSSlots[6]->trigger();
     const QByteArray memo = "PSDvvv de TEST/B SQSZ";
     form.SetMemoText(memo);
+    form.TakeMemoAsUnchanged();  // as if opened from a file: closing asks nothing
 
     const double wall0 = WallSeconds(), cpu0 = CpuSeconds();
     const bool done = cli ? link.ProgramWithCli(memo, {"--sync", "--slots", "0,30,60"}) : link.Program();
@@ -256,6 +257,7 @@ bool UploadPace(bool cli) {
     memo.resize(123);
     memo += "SQSZ";
     link.form->SetMemoText(QByteArray::fromStdString(memo));
+    link.form->TakeMemoAsUnchanged();  // as if opened from a file: closing asks nothing
     if (!(cli ? link.ProgramWithCli(QByteArray::fromStdString(memo), {}) : link.Program())) {
         std::printf("the Program dialogue did not finish\n");
         return false;

@@ -100,6 +100,8 @@ int Decode(const QByteArray& text, bool sync) {
     std::printf("%lld characters. Maximum = %d\n", static_cast<long long>(decoded.count), limit);
     if (decoded.tooLong) std::printf("Beacon Message too long!\n");
     if (decoded.incompatible) std::printf("Contains commands incompatible with Synchronized Beacon!\n");
+    // A hint only: the listing stands and the exit status does not change.
+    if (decoded.capitalCallsign) std::fprintf(stderr, "%s\n", Commands::kCapitalsHint);
     return decoded.tooLong || decoded.incompatible ? Cli::kFailed : Cli::kDone;
 }
 

@@ -366,6 +366,7 @@ private:
                 // A new message each time, and on the synchronized beacon one slot more or less.
                 memo = "PSDvvv de SOAK " + QByteArray::number(index) + " SQSZ";
                 form_->SetMemoText(memo);
+                form_->TakeMemoAsUnchanged();  // as if opened from a file: a Read asks nothing
                 expected = "y" + memo.toStdString();
                 if (synchronized) {
                     form_->GPSSlots[1 + (index / 6) % 23]->trigger();
@@ -380,6 +381,7 @@ private:
                 // The window has one memo for both beacons: it is set to what this one stores.
                 memo = QByteArray::fromStdString(sim.StoredProgram());
                 form_->SetMemoText(memo);
+                form_->TakeMemoAsUnchanged();  // as if opened from a file: a Read asks nothing
                 expected = synchronized ? "nn" : "n";
                 break;
         }
