@@ -6,6 +6,7 @@
 
 #include "app/Unit2.h"
 #include "app/ZB.h"
+#include "command/CommandTable.h"
 #include "device/VaComm.h"
 #include "link/PortSettings.h"
 #include "platform/FileNames.h"
@@ -13,7 +14,6 @@
 #include "platform/Serial.h"
 
 namespace {
-const char kDefaultSlots[] = "100000000000100000000000";
 
 // Reads a window's top, left, width and height (keys `prefix` + "Top" ...), each applied at once and each
 // defaulting to what the window has at that moment. Bounds that no longer fit the screen (another
@@ -53,9 +53,10 @@ void TForm1::FormCreate() {
         // Kept as the file system's bytes: a name that is not UTF-8 is found again.
         CommandFileName = FileNames::FromBytes(ini.ReadString("Files", "SaveAs", defaultFile));
         Com->SetPortNum(ini.ReadInteger("Comm", "Port", 0));
-        MaxChar = ini.ReadInteger("Beacon", "MaxChar", 127);
+        MaxChar = ini.ReadInteger("Beacon", "MaxChar", Commands::kMaxChar);
         Synchronized->setChecked(ini.ReadBool("Beacon", "Synchronized", false));
-        Engine->SetSlotMask(QByteArray::fromStdString(ini.ReadString("Beacon", "GPS", kDefaultSlots)));
+        Engine->SetSlotMask(
+            QByteArray::fromStdString(ini.ReadString("Beacon", "GPS", SlotListing::kDefaultTable)));
         DebugWindow->setChecked(ini.ReadBool("Window", "Debug", false));
 
         // USB adapters and other devices are named per port under [Ports], e.g. COM5=/dev/ttyUSB0.

@@ -3,18 +3,29 @@
 #include <QMenu>
 
 #include "app/ZB.h"
+#include "command/CommandTable.h"
 #include "platform/Convert.h"
 
 void TForm1::ApplySynchronizedMode() {
     const bool sync = Synchronized->isChecked();
-    for (QAction* item : {A5wpm1, E52wpm1, F5secondwait1, O1minutewait1, Vwait10minutes1, NCancelLongDelay1,
-                          RQRSSMode1, IStopQRSS1, N8}) {
-        item->setVisible(!sync);
+    // Commands a synchronized beacon does not carry are hidden, and so is a separator whose group
+    // above it is hidden whole.
+    bool groupHidden = true;
+    for (QAction* item : Edit1->actions()) {
+        if (item->isSeparator()) {
+            item->setVisible(!(sync && groupHidden));
+            groupHidden = true;
+            continue;
+        }
+        const Commands::Command* command = Commands::Find(item->data().toChar());
+        if (command == nullptr) continue;
+        const bool hidden = sync && !command->synchronizedBeacon;
+        item->setVisible(!hidden);
+        groupHidden = groupHidden && hidden;
+        if (const char* caption = sync ? command->syncCaption : command->normalCaption)
+            item->setText(QString::fromLatin1(caption));
     }
-    D21wpm1->setText(sync ? QStringLiteral("D 20 wpm") : QStringLiteral("D 21 wpm"));
-    WWaitforexternaltrigger1->setText(sync ? QStringLiteral("W Wait for GPS trigger")
-                                           : QStringLiteral("W Wait for external trigger"));
-    MaxChar = sync ? 99 : 127;
+    MaxChar = Commands::MaxCharFor(sync);
     GPSMenu->menuAction()->setVisible(sync);
 }
 
@@ -28,8 +39,8 @@ void TForm1::SetCharacterLimit1Click(QObject*) {
     if (!dialogs_.InputQuery(QStringLiteral("Beacon Character Limit"), QStringLiteral("Maximum: "), value))
         return;
     // Anything that is not a whole number sets the normal limit; no range is enforced.
-    int32_t limit = 127;
-    if (!Convert::TryStrToInt(value.toStdString(), limit)) limit = 127;
+    int32_t limit = Commands::kMaxChar;
+    if (!Convert::TryStrToInt(value.toStdString(), limit)) limit = Commands::kMaxChar;
     MaxChar = limit;
 }
 

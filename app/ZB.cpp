@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <algorithm>
+#include <cstring>
 
 #include "app/SequenceView.h"
 #include "app/Unit2.h"
@@ -265,12 +266,56 @@ void TForm1::BuildControls() {
     SaveDialog1.OverwritePrompt = true;
 }
 
-QAction* TForm1::AddInsertItem(const char* name, const char* caption) {
-    QAction* item = Edit1->addAction(QString::fromLatin1(caption));
-    item->setObjectName(name);
-    item->setData(QChar::fromLatin1(caption[0]));  // the command letter it types
-    ConnectClick(item, &TForm1::A5wpm1Click);
-    return item;
+// One item per command, in groups between separators, as the command vocabulary lists them; the items
+// and separators keep their designed names.
+void TForm1::BuildInsertMenu() {
+    static const char* const kSeparators[] = {"N3", "N4", "N5", "N6", "N8", "N7"};
+    static const std::pair<const char*, QAction * TForm1::*> kItems[] = {
+        {"A5wpm1", &TForm1::A5wpm1},
+        {"B10wpm1", &TForm1::B10wpm1},
+        {"C15wpm1", &TForm1::C15wpm1},
+        {"D21wpm1", &TForm1::D21wpm1},
+        {"E52wpm1", &TForm1::E52wpm1},
+        {"PActivatePTT1", &TForm1::PActivatePTT1},
+        {"QReleasePTT1", &TForm1::QReleasePTT1},
+        {"KKeyTransmitter1", &TForm1::KKeyTransmitter1},
+        {"UUnkeyTransmitter1", &TForm1::UUnkeyTransmitter1},
+        {"T01secondwait1", &TForm1::T01secondwait1},
+        {"S1secondwait1", &TForm1::S1secondwait1},
+        {"F5secondwait1", &TForm1::F5secondwait1},
+        {"O1minutewait1", &TForm1::O1minutewait1},
+        {"Vwait10minutes1", &TForm1::Vwait10minutes1},
+        {"NCancelLongDelay1", &TForm1::NCancelLongDelay1},
+        {"WWaitforexternaltrigger1", &TForm1::WWaitforexternaltrigger1},
+        {"RQRSSMode1", &TForm1::RQRSSMode1},
+        {"IStopQRSS1", &TForm1::IStopQRSS1},
+        {"XExtraLowPower1", &TForm1::XExtraLowPower1},
+        {"LLowPower1", &TForm1::LLowPower1},
+        {"MMediumPower1", &TForm1::MMediumPower1},
+        {"HHighPower1", &TForm1::HHighPower1},
+        {"ZEndofMessage1", &TForm1::ZEndofMessage1},
+    };
+    int group = 0;
+    for (const Commands::Command& command : Commands::Vocabulary()) {
+        if (command.menuGroup != group) {
+            group = command.menuGroup;
+            QAction* separator = Edit1->addSeparator();
+            separator->setObjectName(kSeparators[std::min<size_t>(group - 1, std::size(kSeparators) - 1)]);
+        }
+        QAction* item = Edit1->addAction(QString::fromLatin1(command.menuCaption));
+        item->setObjectName(command.menuName);
+        item->setData(QChar::fromLatin1(command.letter));  // the command letter it types
+        ConnectClick(item, &TForm1::A5wpm1Click);
+        for (const auto& [name, member] : kItems) {
+            if (std::strcmp(name, command.menuName) == 0) this->*member = item;
+        }
+    }
+    N3 = Edit1->findChild<QAction*>(QStringLiteral("N3"));
+    N4 = Edit1->findChild<QAction*>(QStringLiteral("N4"));
+    N5 = Edit1->findChild<QAction*>(QStringLiteral("N5"));
+    N6 = Edit1->findChild<QAction*>(QStringLiteral("N6"));
+    N7 = Edit1->findChild<QAction*>(QStringLiteral("N7"));
+    N8 = Edit1->findChild<QAction*>(QStringLiteral("N8"));
 }
 
 void TForm1::ConnectClick(QAction* action, void (TForm1::*handler)(QObject*)) {
@@ -318,41 +363,7 @@ void TForm1::BuildMenus() {
 
     Edit1 = bar->addMenu(tr("&Insert"));
     Edit1->setObjectName("Edit1");
-    A5wpm1 = AddInsertItem("A5wpm1", "A  5 wpm");
-    B10wpm1 = AddInsertItem("B10wpm1", "B  10 wpm");
-    C15wpm1 = AddInsertItem("C15wpm1", "C  15 wpm");
-    D21wpm1 = AddInsertItem("D21wpm1", "D  21 wpm");
-    E52wpm1 = AddInsertItem("E52wpm1", "E  52 wpm");
-    N3 = Edit1->addSeparator();
-    N3->setObjectName("N3");
-    PActivatePTT1 = AddInsertItem("PActivatePTT1", "P  Activate PTT");
-    QReleasePTT1 = AddInsertItem("QReleasePTT1", "Q  Release PTT");
-    N4 = Edit1->addSeparator();
-    N4->setObjectName("N4");
-    KKeyTransmitter1 = AddInsertItem("KKeyTransmitter1", "K  Key Transmitter");
-    UUnkeyTransmitter1 = AddInsertItem("UUnkeyTransmitter1", "U  Unkey Transmitter");
-    N5 = Edit1->addSeparator();
-    N5->setObjectName("N5");
-    T01secondwait1 = AddInsertItem("T01secondwait1", "T  0.1 second wait");
-    S1secondwait1 = AddInsertItem("S1secondwait1", "S  1 second wait");
-    F5secondwait1 = AddInsertItem("F5secondwait1", "F  5 second wait");
-    O1minutewait1 = AddInsertItem("O1minutewait1", "O  1 minute wait");
-    Vwait10minutes1 = AddInsertItem("Vwait10minutes1", "V  10 minute wait");
-    NCancelLongDelay1 = AddInsertItem("NCancelLongDelay1", "N  Cancel 10 minute wait");
-    WWaitforexternaltrigger1 = AddInsertItem("WWaitforexternaltrigger1", "W  Wait for external trigger");
-    N6 = Edit1->addSeparator();
-    N6->setObjectName("N6");
-    RQRSSMode1 = AddInsertItem("RQRSSMode1", "R  QRSS Mode");
-    IStopQRSS1 = AddInsertItem("IStopQRSS1", "I  Stop QRSS");
-    N8 = Edit1->addSeparator();
-    N8->setObjectName("N8");
-    XExtraLowPower1 = AddInsertItem("XExtraLowPower1", "X  Extra Low Power");
-    LLowPower1 = AddInsertItem("LLowPower1", "L  Low Power");
-    MMediumPower1 = AddInsertItem("MMediumPower1", "M  Medium Power");
-    HHighPower1 = AddInsertItem("HHighPower1", "H  High Power");
-    N7 = Edit1->addSeparator();
-    N7->setObjectName("N7");
-    ZEndofMessage1 = AddInsertItem("ZEndofMessage1", "Z  End of Message");
+    BuildInsertMenu();
 
     Options1 = bar->addMenu(tr("&Options"));
     Options1->setObjectName("Options1");

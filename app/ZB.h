@@ -309,7 +309,7 @@ private:
     void BuildComponents();
     void LayoutControls();
     void FitMenuBar();
-    QAction* AddInsertItem(const char* name, const char* caption);
+    void BuildInsertMenu();
     void ConnectClick(QAction* action, void (TForm1::*handler)(QObject*));
     void ConnectToggle(QAction* action, void (TForm1::*handler)(QObject*));
 

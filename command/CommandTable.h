@@ -5,8 +5,35 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <span>
 
 namespace Commands {
+
+// The length above which the length alarm shows: for a normal and for a synchronized beacon.
+constexpr int32_t kMaxChar = 127;
+constexpr int32_t kMaxCharSynchronized = 99;
+constexpr int32_t MaxCharFor(bool synchronized) {
+    return synchronized ? kMaxCharSynchronized : kMaxChar;
+}
+
+// One command letter: what the listing shows for it, its Insert menu item, and whether a synchronized
+// beacon carries it. Everything that knows the command alphabet takes it from here.
+struct Command {
+    char letter;
+    const char* listing;        // the listing's row
+    const char* syncListing;    // the row with the synchronized beacon selected; nullptr: the same
+    const char* menuName;       // the Insert menu item's name
+    const char* menuCaption;    // its caption as created
+    const char* normalCaption;  // its caption once the normal mode is applied; nullptr: unchanged
+    const char* syncCaption;    // its caption in synchronized mode; nullptr: unchanged
+    int menuGroup;              // the Insert menu's groups stand between separators
+    bool synchronizedBeacon;    // a synchronized beacon carries it (the Insert menu hides it otherwise)
+};
+
+// Every command, in the Insert menu's order.
+std::span<const Command> Vocabulary();
+// The command of a letter (exact upper-case character code), or nullptr for message text.
+const Command* Find(QChar letter);
 
 // The listing entry of a command letter, or nullptr when the character is message text. The text of
 // W depends on whether the synchronized beacon is selected.

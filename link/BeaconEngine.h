@@ -11,6 +11,8 @@
 #include <functional>
 #include <optional>
 
+#include "link/SlotListing.h"
+
 // The dialogue's states. Their names (LinkModeName) appear in the marker texts that replace the
 // received text, so they are part of what the debug window shows.
 enum class LinkMode { Idle, Read, ReadGPS, Program, ProgramGPS, ProgramGPS2, ProgramGPS3, Verify, VerifyGPS };
@@ -115,7 +117,7 @@ class IBeaconHost : public IBeaconView, public IBeaconPort {};
 
 class BeaconEngine {
 public:
-    static constexpr int kSlotCount = 24;
+    static constexpr int kSlotCount = SlotListing::kSlotCount;
     // The most of the beacon's text that is kept, and what is kept when it passes that.
     static constexpr qsizetype kMaxReceivedText = 8192;
     static constexpr qsizetype kKeptReceivedText = kMaxReceivedText / 2;

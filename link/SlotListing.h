@@ -7,7 +7,10 @@
 
 namespace SlotListing {
 
+// The transmit slots of the two-minute cycle, and the table the program starts from (second 0 of the
+// even and of the odd minutes).
 constexpr int kSlotCount = 24;
+constexpr char kDefaultTable[] = "100000000000100000000000";
 
 // Reads every line of `received` that contains "sec" as a listing line. Nothing when the text holds no
 // "sec" at all (the table is then left as it was); otherwise 24 characters, "0" where no line spoke.

@@ -393,3 +393,27 @@ TEST_F(KeyHandlers, ACallsignInCapitalsShowsAHintThatBlocksNothing) {
     form->ZBCommand->paste();
     EXPECT_FALSE(form->CapitalsHint->isHidden());
 }
+
+// The Insert menu and the decoder come from one vocabulary: in either mode every item types a letter
+// that decodes to a row of its own, named by the item's caption, and the items hidden for a synchronized
+// beacon are exactly the commands the synchronized check reports.
+TEST_F(KeyHandlers, EveryInsertItemDecodesToItsOwnCommand) {
+    for (const bool sync : {false, true}) {
+        SCOPED_TRACE(sync ? "synchronized" : "normal");
+        if (form->Synchronized->isChecked() != sync) form->Synchronized->trigger();
+        int items = 0;
+        for (QAction* item : form->Edit1->actions()) {
+            if (item->isSeparator()) continue;
+            ++items;
+            form->SetMemoText("");
+            item->trigger();
+            const QByteArray memo = form->MemoText();
+            ASSERT_EQ(memo.size(), 1) << item->text().toStdString();
+            const QChar letter = QLatin1Char(memo.at(0));
+            EXPECT_EQ(Listing(*form), QStringList{QString::fromLatin1(Commands::ListingEntry(letter, sync))});
+            EXPECT_EQ(Listing(*form).value(0).left(1), item->text().left(1));
+            EXPECT_EQ(item->isVisible(), !(sync && Commands::IsIncompatibleWithSynchronized(letter)));
+        }
+        EXPECT_EQ(items, 23);
+    }
+}

@@ -301,7 +301,8 @@ void Session::Report() {
             text.replace("\r\n", "\n");
             text += "\n\n";
             std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), out_);
-            const Commands::Decoded decoded = Commands::DecodeText(command_, sync_, sync_ ? 99 : 127);
+            const Commands::Decoded decoded =
+                Commands::DecodeText(command_, sync_, Commands::MaxCharFor(sync_));
             for (const QString& row : decoded.rows)
                 std::fprintf(out_, "%s\n", row.toLatin1().constData());
             if (sync_ && Engine().SlotMask().size() >= BeaconEngine::kSlotCount) {

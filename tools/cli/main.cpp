@@ -13,6 +13,7 @@
 #include "command/CommandTable.h"
 #include "link/PortList.h"
 #include "link/PortSettings.h"
+#include "link/SlotListing.h"
 #include "platform/Application.h"
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
@@ -26,7 +27,6 @@ namespace {
 
 constexpr size_t kCommandCapacity = 1024 * 1024;
 constexpr int kPathPort = 1;  // the port number a device path given on the command line is opened as
-const char kDefaultSlots[] = "100000000000100000000000";
 
 int interruptWrite = -1;
 
@@ -93,7 +93,7 @@ int ListPorts(const TIniFile& ini) {
 }
 
 int Decode(const QByteArray& text, bool sync) {
-    const int32_t limit = sync ? 99 : 127;
+    const int32_t limit = Commands::MaxCharFor(sync);
     const Commands::Decoded decoded = Commands::DecodeText(text, sync, limit);
     for (const QString& row : decoded.rows)
         std::printf("%s\n", row.toLatin1().constData());
@@ -143,8 +143,8 @@ int Run(QCoreApplication& app) {
     if (options.wantedSlots) {
         wanted = *options.wantedSlots;
     } else {
-        const std::string mask = ini.ReadString("Beacon", "GPS", kDefaultSlots);
-        for (size_t i = 0; i < mask.size() && i < 24; ++i) {
+        const std::string mask = ini.ReadString("Beacon", "GPS", SlotListing::kDefaultTable);
+        for (size_t i = 0; i < mask.size() && i < static_cast<size_t>(SlotListing::kSlotCount); ++i) {
             if (mask[i] == '1') wanted.append(static_cast<int>(i));
         }
     }
