@@ -13,6 +13,14 @@ inline int64_t MonotonicNs() {
     return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
+// Processor time of the whole process, every thread included, in seconds (for the benchmarks and the
+// soak run's load figures).
+inline double ProcessCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 // Milliseconds since an arbitrary start, 32 bits, wrapping; compare differences as signed.
 inline uint32_t timeGetTime() { return static_cast<uint32_t>(MonotonicNs() / 1000000LL); }
 

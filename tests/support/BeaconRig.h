@@ -18,16 +18,13 @@
 
 #include "device/SuperTimer.h"
 #include "device/VaComm.h"
+#include "platform/Clock.h"
 #include "platform/Serial.h"
 #include "support/FormHarness.h"
 #include "tools/sim/BeaconSimulator.h"
 
 // Processor time of the whole process (all threads, the simulator's included), in seconds.
-inline double ProcessCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+using Clock::ProcessCpuSeconds;
 
 class BeaconRig {
 public:

@@ -7,7 +7,6 @@
 //                               one core over a few seconds (target < 1 %)
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -31,10 +30,7 @@
 namespace {
 
 double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return Clock::ProcessCpuSeconds();
 }
 
 double WallSeconds() {

@@ -81,11 +81,7 @@ public:
             std::fprintf(stderr, "bench-link: cannot start the simulator: %s\n", error.c_str());
             return false;
         }
-        form = std::make_unique<TForm1>(dir.path(), dialogs);
-        form->Create();
-        debug = std::make_unique<TDebug>();
-        form->SetDebugWindow(debug.get());
-        form->show();
+        bench::StartWindow(form, debug, dir.path(), dialogs);
         Serial::SetPortMap({{kPort, sim.DevicePath()}});
         form->Com->SetPortNum(kPort);
         try {

@@ -9,22 +9,34 @@
 #include <QTimer>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/Dialogs.h"
+#include "app/Unit2.h"
+#include "app/ZB.h"
 #include "platform/Clock.h"
 
 namespace bench {
 
 // Processor time of the whole process (every thread, the simulator's included), in seconds.
 inline double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+    return Clock::ProcessCpuSeconds();
 }
 
 inline double WallSeconds() {
     return static_cast<double>(Clock::MonotonicNs()) / 1e9;
+}
+
+// The real main window with its debug window, created, connected and shown as the program starts them,
+// keeping its files in `folder`.
+inline void StartWindow(std::unique_ptr<TForm1>& form, std::unique_ptr<TDebug>& debug, const QString& folder,
+                        IDialogs& dialogs) {
+    form = std::make_unique<TForm1>(folder, dialogs);
+    form->Create();
+    debug = std::make_unique<TDebug>();
+    form->SetDebugWindow(debug.get());
+    form->show();
 }
 
 // One figure against its upper bound: prints it and says whether it is below.

@@ -271,11 +271,7 @@ private:
                 return false;
             }
         }
-        form_ = std::make_unique<TForm1>(dir_.path(), dialogs_);
-        form_->Create();
-        debug_ = std::make_unique<TDebug>();
-        form_->SetDebugWindow(debug_.get());
-        form_->show();
+        bench::StartWindow(form_, debug_, dir_.path(), dialogs_);
         // The window's start-up reads the port map from its settings; the beacons' names come after.
         Serial::SetPortMap({{beacons_[0]->port, beacons_[0]->link}, {beacons_[1]->port, beacons_[1]->link}});
         return true;
