@@ -21,6 +21,13 @@ void TForm1::UpdateSequence() {
 void TForm1::ZBCommandChange() {
     Modified = MemoText() != unchangedText_;
     UpdateSequence();
+    // The operator's own edits, with keys or without (a paste or drop with the mouse), show the count and
+    // the length alarm; the program's (a Read, Open, New, the Insert menu) leave the strip to it.
+    if (programEdits_ == 0) {
+        ShowLength(true);
+    } else {
+        lengthShownFor_ = MemoText();
+    }
 }
 
 // Keys themselves change nothing: a key that edits the text is seen as that change.
@@ -29,15 +36,23 @@ void TForm1::ZBCommandKeyPress(QObject*, QChar&) {
 }
 
 void TForm1::ZBCommandKeyUp(QObject*, int, Qt::KeyboardModifiers) {
-    // Each line break counts as two characters (CR LF); a word wrap counts nothing.
     UpdateSequence();
-    const Commands::Decoded decoded = Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar);
+    // A key that changed nothing (Shift, an arrow, F1) leaves a dialogue's result on the strip.
+    ShowLength(MemoText() != lengthShownFor_);
+}
+
+// Each line break counts as two characters (CR LF); a word wrap counts nothing. The alarm shows while
+// the text is too long; otherwise a changed text clears the strip.
+void TForm1::ShowLength(bool textChanged) {
+    lengthShownFor_ = MemoText();
+    const Commands::Decoded decoded =
+        Commands::DecodeText(lengthShownFor_, Synchronized->isChecked(), MaxChar);
     SetStatusText(QString::number(decoded.count) + QStringLiteral(" characters. Maximum = ") +
                   QString::number(MaxChar));
     if (decoded.tooLong) {
         TellAlert();
         SetTellCaption(QStringLiteral("Beacon Message too long!"));
-    } else {
+    } else if (textChanged) {
         TellNeutral();
         SetTellCaption(QString());
     }
@@ -50,7 +65,9 @@ void TForm1::A5wpm1Click(QObject* Sender) {
     const QChar letter = item->data().toChar();
     if (letter.isNull()) return;
     QTextCursor cursor = ZBCommand->textCursor();
+    ++programEdits_;
     cursor.insertText(QString(letter));
+    --programEdits_;
     ZBCommand->setTextCursor(cursor);
     UpdateSequence();
 }

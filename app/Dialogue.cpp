@@ -21,7 +21,9 @@ void TForm1::ReadBeaconClick(QObject*) {
     if (!Engine->CanStart()) return;
     if (!SavePrompt()) return;
     if (!Engine->Start(LinkMode::Read)) return;
+    ++programEdits_;
     ZBCommand->clear();
+    --programEdits_;
     Sequence->clear();
     TakeMemoAsUnchanged();
 }
@@ -54,6 +56,7 @@ void TForm1::RemoveCommandLines(const std::function<bool(const QByteArray&)>& dr
     // Lines are deleted where they stand, from the last to the first, so that the caret and the rest of
     // the text stay where they are for an operator typing meanwhile.
     QTextDocument* doc = ZBCommand->document();
+    ++programEdits_;
     QTextCursor group(doc);
     bool editing = false;
     for (int number = doc->blockCount() - 1; number >= 0; --number) {
@@ -76,6 +79,7 @@ void TForm1::RemoveCommandLines(const std::function<bool(const QByteArray&)>& dr
         cut.removeSelectedText();
     }
     if (editing) group.endEditBlock();
+    --programEdits_;
     if (editing && Engine->Mode() == LinkMode::Read) TakeMemoAsUnchanged();
 }
 

@@ -57,7 +57,9 @@ bool TForm1::SavePrompt() {
 // The empty memo of New is nobody's change: closing right after asks nothing.
 void TForm1::new1Click(QObject*) {
     if (!SavePrompt()) return;
+    ++programEdits_;
     ZBCommand->clear();
+    --programEdits_;
     Sequence->clear();
     TakeMemoAsUnchanged();
 }

@@ -199,7 +199,9 @@ void TForm1::BuildControls() {
     ZBCommand->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     ZBCommand->setTabChangesFocus(true);
     ZBCommand->setToolTip(tr("Beacon Command String"));
+    ++programEdits_;
     ZBCommand->setPlainText("PSDvvvSQSZ");
+    --programEdits_;
     ZBCommand->installEventFilter(this);
 
     ReadBeacon = new QPushButton(tr("Read Beacon"), GroupBox1);
@@ -569,7 +571,9 @@ QString MemoDisplayText(const QByteArray& text) {
 
 void TForm1::SetMemoText(const QByteArray& text) {
     if (text == MemoText()) return;
+    ++programEdits_;
     ZBCommand->setPlainText(MemoDisplayText(text));
+    --programEdits_;
 }
 
 QStringList TForm1::MemoLines() const {

@@ -173,8 +173,9 @@ QString HelpText(Command command) {
         case Command::Ports:
             return QStringLiteral(
                 "Usage: zbeacon-cli ports [--settings FILE]\n"
-                "Lists the serial devices present, one a line: the device path, the COM number the\n"
-                "settings file maps to it (if any), and the device's description.\n");
+                "Lists the serial devices present, one a line: the COM number the settings file maps\n"
+                "to the device (empty if none), a tab, and the device as the window's Comm menu shows it\n"
+                "(path, description, maker and serial number).\n");
         case Command::Read:
             return QStringLiteral(
                        "Usage: zbeacon-cli read --port PORT [-o FILE] [--sync] [common options]\n"

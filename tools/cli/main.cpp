@@ -153,6 +153,17 @@ int Run(QCoreApplication& app) {
         return UsageError(
             QStringLiteral("PORT must be a COM number or a device path, not '%1'").arg(options.port));
 
+    // The window programs a text past the limit after its alarm; so does the tool, after the same words.
+    if (options.command == Cli::Command::Program) {
+        const Commands::Decoded decoded =
+            Commands::DecodeText(text, options.sync, Commands::MaxCharFor(options.sync));
+        if (decoded.tooLong)
+            Error(QStringLiteral("%1 characters. Maximum = %2. Beacon Message too long!")
+                      .arg(decoded.count)
+                      .arg(Commands::MaxCharFor(options.sync)));
+        if (decoded.incompatible)
+            Error(QStringLiteral("Contains commands incompatible with Synchronized Beacon!"));
+    }
     Cli::Session session(options, text, wanted, stdout, stderr);
 
     // Ctrl+C: nothing more is sent, the port is closed, and the tool ends with 130.
