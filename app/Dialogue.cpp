@@ -3,6 +3,7 @@
 // through the IBeaconView methods below.
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -13,6 +14,7 @@
 #include "device/SuperTimer.h"
 #include "device/VaComm.h"
 #include "link/Delay.h"
+#include "platform/Serial.h"
 
 // A Read that cannot start (no port, or its device absent) asks nothing and empties nothing; nor does
 // one whose device went while "Save changes?" was open. The memo emptied for a Read, and what the Read
@@ -161,4 +163,36 @@ void TForm1::SetBusy(bool busy) {
     } else {
         QApplication::restoreOverrideCursor();
     }
+}
+
+QString TForm1::BackupsFolderPath() const {
+    return BackupsFolder(folders_);
+}
+
+// The beacon's program is kept in the backups folder before the Program answers the beacon.
+QString TForm1::KeepBeaconProgram(const QByteArray& message) {
+    const int port = Com->PortNum();
+    backups_.SetFolder(BackupsFolderPath());
+    backups_.SetPort(port, QString::fromLocal8Bit(Serial::DevicePath("COM" + std::to_string(port))));
+    return backups_.KeepProgram(message, Synchronized->isChecked());
+}
+
+QString TForm1::KeepBeaconSlots(const QByteArray& table) {
+    return backups_.KeepSlots(table);
+}
+
+// The designed caption stays on the strip; where the texts part goes to the status bar and the debug
+// window.
+void TForm1::OnSequenceChecked(const SequenceCheck& check) {
+    if (check.matched) return;
+    const QString detail = DifferenceText(check);
+    SetStatusText(detail);
+    if (Debug) Debug->Memo->appendPlainText(detail);
+}
+
+// A complete upload has replaced the beacon's message: the status bar names the kept copy.
+void TForm1::OnUploadEnded(qsizetype, bool complete) {
+    if (!complete || backups_.LastBackup().isEmpty()) return;
+    SetStatusText(StatusText() + QStringLiteral(". Previous program kept: ") +
+                  QFileInfo(backups_.LastBackup()).fileName());
 }

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 
 #include "platform/Clock.h"
 #include "support/BeaconRig.h"
@@ -103,7 +105,15 @@ TEST(BeaconProgram, NormalBeaconStoresTheMemoWithoutLineBreaks) {
     EXPECT_EQ(form.TellColor(), kWhite);
     EXPECT_EQ(form.TellFontColor(), kWhite);
     EXPECT_EQ(form.TellCaption(), "");
-    EXPECT_EQ(form.StatusText(), QStringLiteral("Beacon programmed: %1 characters").arg(message.size()));
+    // The status line also names the copy of the beacon's previous program, kept beside the settings.
+    const QStringList kept = QDir(rig.harness.PathOf(QStringLiteral("backups"))).entryList({"*.txt"});
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(form.StatusText(), QStringLiteral("Beacon programmed: %1 characters. Previous program kept: %2")
+                                     .arg(message.size())
+                                     .arg(kept.first()));
+    QFile backup(QDir(rig.harness.PathOf(QStringLiteral("backups"))).filePath(kept.first()));
+    ASSERT_TRUE(backup.open(QIODevice::ReadOnly));
+    EXPECT_EQ(backup.readAll(), "KZ");
     EXPECT_EQ(form.Engine->ModeName(), "ProgramGPS");
 
     const std::vector<zbsim::AnswerDelay> answers = rig.sim.AnswerLog();

@@ -36,13 +36,16 @@ TEST(BeaconVerify, NormalBeaconComparesTheMemoWithoutLineBreaks) {
     struct Case {
         QByteArray memo;
         bool ok;
+        QString where;  // the status line after a failed verify
     };
     const Case cases[] = {
-        {"PSDvv\r\n\r\nvSQSZ", true},  // two lines and an empty one between them
-        {"vvvSQ", true},               // any contiguous part of the text
-        {"PSDvv\r\nwSQSZ", false},     // one character differs
-        {"psdvvvsqsz", false},         // the comparison is case-sensitive
-        {"", false},                   // an empty memo never matches
+        {"PSDvv\r\n\r\nvSQSZ", true, {}},  // two lines and an empty one between them
+        {"vvvSQ", true, {}},               // any contiguous part of the text
+        // One character differs; the status line says where, counted without the line breaks.
+        {"PSDvv\r\nwSQSZ", false, "Differs at character 6: beacon 'vvv', file 'vvw'"},
+        // The comparison is case-sensitive.
+        {"psdvvvsqsz", false, "Differs at character 1: beacon 'P', file 'p'"},
+        {"", false, "Differs at character 1: beacon 'P', file ''"},  // an empty memo never matches
     };
     size_t answers = 0;
     for (const Case& c : cases) {
@@ -57,6 +60,7 @@ TEST(BeaconVerify, NormalBeaconComparesTheMemoWithoutLineBreaks) {
         } else {
             EXPECT_EQ(form.TellCaption(), "Sequence Verify Failed");
             EXPECT_EQ(form.TellColor(), kRed);
+            EXPECT_EQ(form.StatusText(), c.where);
         }
         EXPECT_EQ(form.TellFontColor(), kWhite);
         EXPECT_EQ(form.Engine->ModeName(), "VerifyGPS");
