@@ -72,9 +72,12 @@ protected:
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
-    // Runs one operation: the beacon is switched on once the tool has asked for it.
+    // Runs one operation: the beacon is switched on once the tool has asked for it. Without --settings
+    // the test's own settings file is named, so that the backups a Program keeps stay in the test's folder.
     int Run(QStringList arguments, QString* out = nullptr, QString* err = nullptr) {
         arguments << QStringLiteral("--port") << port << QStringLiteral("--timeout") << QStringLiteral("30");
+        if (!arguments.contains(QStringLiteral("--settings")))
+            arguments << QStringLiteral("--settings") << dir.filePath(QStringLiteral("zbeacon.ini"));
         Cli cli(arguments);
         if (!cli.WaitForMessage(QStringLiteral("Check jumper. Turn beacon off and then on."))) return -3;
         const size_t before = sim->Received().size();
@@ -319,7 +322,8 @@ TEST_F(CliBeacon, PortErrorsInTheToolsOwnTerms) {
 // switched off and on, still holds it.
 TEST_F(CliBeacon, InterruptedUploadLeavesTheOldMessage) {
     Begin({});
-    Cli cli({"program", "--port", port, File("long.txt", QByteArray(60, 'v') + "Z")});
+    Cli cli({"program", "--port", port, "--settings", dir.filePath(QStringLiteral("zbeacon.ini")),
+             File("long.txt", QByteArray(60, 'v') + "Z")});
     ASSERT_TRUE(cli.WaitForMessage("Check jumper"));
     sim->SwitchOn();
     ASSERT_TRUE(QTest::qWaitFor([&] { return sim->Received().size() >= 4; }, kTimeoutMs));  // y and "vvv"
