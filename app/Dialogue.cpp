@@ -21,6 +21,7 @@
 // fills in, is the beacon's program, not a change.
 void TForm1::ReadBeaconClick(QObject*) {
     if (!Engine->CanStart()) return;
+    debugNote_.clear();
     if (!SavePrompt()) return;
     if (!Engine->Start(LinkMode::Read)) return;
     ZBCommand->clear();
@@ -29,10 +30,12 @@ void TForm1::ReadBeaconClick(QObject*) {
 }
 
 void TForm1::ProgramBeaconClick(QObject*) {
+    debugNote_.clear();
     Engine->Start(LinkMode::Program);
 }
 
 void TForm1::Button1Click(QObject*) {
+    debugNote_.clear();
     Engine->Start(LinkMode::Verify);
 }
 
@@ -94,7 +97,7 @@ void TForm1::MirrorToDebugWindow() {
         end.movePosition(QTextCursor::End);
         end.insertText(MemoDisplayText(received.mid(mirrored_.size())));
     } else {
-        Debug->Memo->setPlainText(MemoDisplayText(received));
+        Debug->Memo->setPlainText(debugNote_ + MemoDisplayText(received));
     }
     mirrored_ = received;
     mirroredRevision_ = doc->revision();
@@ -187,7 +190,12 @@ void TForm1::OnSequenceChecked(const SequenceCheck& check) {
     if (check.matched) return;
     const QString detail = DifferenceText(check);
     SetStatusText(detail);
-    if (Debug) Debug->Memo->appendPlainText(detail);
+    // The note stays above the received text until the next operation starts.
+    debugNote_ = detail + QLatin1Char('\n');
+    if (DebugWindow->isChecked() && Debug) {
+        mirrored_.clear();
+        MirrorToDebugWindow();
+    }
 }
 
 // A complete upload has replaced the beacon's message: the status bar names the kept copy.

@@ -342,6 +342,7 @@ private:
     QTimer* reconnect_ = nullptr;  // looks once a second for a lost port's device
     QByteArray mirrored_;        // the received text the debug window was last given
     int mirroredRevision_ = -1;  // its memo's revision right after that
+    QString debugNote_;          // where the last failed verify parted; shown above the received text
 };
 
 // The application's title: the program file's name without folder and extension, its first character

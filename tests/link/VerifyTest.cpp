@@ -2,6 +2,7 @@
 // the slot comparison of a synchronized beacon.
 #include <gtest/gtest.h>
 
+#include "app/Unit2.h"
 #include "support/BeaconRig.h"
 
 namespace {
@@ -48,6 +49,7 @@ TEST(BeaconVerify, NormalBeaconComparesTheMemoWithoutLineBreaks) {
         {"", false, "Differs at character 1: beacon 'P', file ''"},  // an empty memo never matches
     };
     size_t answers = 0;
+    form.DebugWindowClick(nullptr);  // open
     for (const Case& c : cases) {
         SCOPED_TRACE(c.memo.toStdString());
         form.SetMemoText(c.memo);
@@ -61,6 +63,9 @@ TEST(BeaconVerify, NormalBeaconComparesTheMemoWithoutLineBreaks) {
             EXPECT_EQ(form.TellCaption(), "Sequence Verify Failed");
             EXPECT_EQ(form.TellColor(), kRed);
             EXPECT_EQ(form.StatusText(), c.where);
+            // The debug window shows it above the beacon's text.
+            EXPECT_TRUE(form.Debug->Memo->toPlainText().startsWith(c.where + "\n"))
+                << form.Debug->Memo->toPlainText().toStdString();
         }
         EXPECT_EQ(form.TellFontColor(), kWhite);
         EXPECT_EQ(form.Engine->ModeName(), "VerifyGPS");
