@@ -252,3 +252,28 @@ TEST(BeaconProgram, NormalBeaconSwitchedOnAgainAfterProgramIsLeftAlone) {
               std::vector<Prompt>({Prompt::ChangeProgram, Prompt::EnterProgram, Prompt::ChangeMessage,
                                    Prompt::ChangeProgram}));
 }
+
+// A backups folder that cannot be made (a file stands where it belongs): the Program stops at the
+// beacon's first question with nothing sent, the strip red with the reason, and the beacon keeps its
+// program.
+TEST(BeaconProgram, ProgramThatCannotKeepTheOldOneSendsNothing) {
+    zbsim::BeaconOptions options;
+    options.program = "KZ";
+    BeaconRig rig(options);
+    ASSERT_TRUE(rig.Start());
+    TForm1& form = *rig.form;
+    const QString folder = rig.harness.PathOf(QStringLiteral("backups"));
+    QFile inTheWay(folder);
+    ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));
+    inTheWay.close();
+    form.SetMemoText("NEW Z");
+    form.ProgramBeacon->click();
+    rig.sim.SwitchOn();
+    ASSERT_TRUE(rig.WaitFor([&] { return form.TellCaption().startsWith("Cannot keep"); }));
+    EXPECT_EQ(form.TellCaption(), "Cannot keep the beacon's program: " + folder + ": Not a directory");
+    EXPECT_EQ(form.TellColor(), QColor(255, 0, 0));
+    EXPECT_EQ(form.Engine->Mode(), LinkMode::Idle);
+    // The operation ended before the pause that precedes an answer: nothing can follow.
+    EXPECT_EQ(rig.sim.Received(), "");
+    EXPECT_EQ(rig.sim.StoredProgram(), "KZ");
+}
