@@ -83,7 +83,9 @@ void TForm1::OpenBackup1Click(QObject*) {
     if (!SavePrompt()) return;
     TFileDialogRequest request = OpenDialog1;
     request.InitialDir = BackupsFolderPath();
-    request.FileName.clear();
+    // The newest backup is offered: the dialog lists by name, and the names are the backups' times.
+    const QList<Backups::Record> kept = Backups::List(request.InitialDir);
+    request.FileName = kept.isEmpty() ? QString() : QFileInfo(kept.first().file).fileName();
     QString chosen;
     if (!dialogs_.OpenFile(request, chosen)) return;
     const QString path = QFileInfo(chosen).absoluteFilePath();

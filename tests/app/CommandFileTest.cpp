@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -306,6 +307,7 @@ TEST_F(CommandFiles, OpenBackupLoadsTheOldMessageAndSlots) {
     harness.Dialogs.OpenAnswers.enqueue(*backup);
     form->OpenBackup1->trigger();
     EXPECT_EQ(harness.Dialogs.OpenRequests.last().InitialDir, harness.PathOf("backups"));
+    EXPECT_EQ(harness.Dialogs.OpenRequests.last().FileName, QFileInfo(*backup).fileName());  // the newest
     EXPECT_EQ(form->MemoText(), QByteArray("OLD\r\nvvv Z"));
     EXPECT_EQ(form->CommandFileName, current);
     EXPECT_TRUE(form->Modified);
