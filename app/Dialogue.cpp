@@ -3,6 +3,7 @@
 // through the IBeaconView methods below.
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -13,12 +14,14 @@
 #include "device/SuperTimer.h"
 #include "device/VaComm.h"
 #include "link/Delay.h"
+#include "platform/Serial.h"
 
 // A Read that cannot start (no port, or its device absent) asks nothing and empties nothing; nor does
 // one whose device went while "Save changes?" was open. The memo emptied for a Read, and what the Read
 // fills in, is the beacon's program, not a change.
 void TForm1::ReadBeaconClick(QObject*) {
     if (!Engine->CanStart()) return;
+    debugNote_.clear();
     if (!SavePrompt()) return;
     if (!Engine->Start(LinkMode::Read)) return;
     ++programEdits_;
@@ -29,10 +32,12 @@ void TForm1::ReadBeaconClick(QObject*) {
 }
 
 void TForm1::ProgramBeaconClick(QObject*) {
+    debugNote_.clear();
     Engine->Start(LinkMode::Program);
 }
 
 void TForm1::Button1Click(QObject*) {
+    debugNote_.clear();
     Engine->Start(LinkMode::Verify);
 }
 
@@ -96,7 +101,7 @@ void TForm1::MirrorToDebugWindow() {
         end.movePosition(QTextCursor::End);
         end.insertText(MemoDisplayText(received.mid(mirrored_.size())));
     } else {
-        Debug->Memo->setPlainText(MemoDisplayText(received));
+        Debug->Memo->setPlainText(debugNote_ + MemoDisplayText(received));
     }
     mirrored_ = received;
     mirroredRevision_ = doc->revision();
@@ -165,4 +170,41 @@ void TForm1::SetBusy(bool busy) {
     } else {
         QApplication::restoreOverrideCursor();
     }
+}
+
+QString TForm1::BackupsFolderPath() const {
+    return BackupsFolder(folders_);
+}
+
+// The beacon's program is kept in the backups folder before the Program answers the beacon.
+QString TForm1::KeepBeaconProgram(const QByteArray& message) {
+    const int port = Com->PortNum();
+    backups_.SetFolder(BackupsFolderPath());
+    backups_.SetPort(port, QString::fromLocal8Bit(Serial::DevicePath("COM" + std::to_string(port))));
+    return backups_.KeepProgram(message, Synchronized->isChecked());
+}
+
+QString TForm1::KeepBeaconSlots(const QByteArray& table) {
+    return backups_.KeepSlots(table);
+}
+
+// The designed caption stays on the strip; where the texts part goes to the status bar and the debug
+// window.
+void TForm1::OnSequenceChecked(const SequenceCheck& check) {
+    if (check.matched) return;
+    const QString detail = DifferenceText(check);
+    SetStatusText(detail);
+    // The note stays above the received text until the next operation starts.
+    debugNote_ = detail + QLatin1Char('\n');
+    if (DebugWindow->isChecked() && Debug) {
+        mirrored_.clear();
+        MirrorToDebugWindow();
+    }
+}
+
+// A complete upload has replaced the beacon's message: the status bar names the kept copy.
+void TForm1::OnUploadEnded(qsizetype, bool complete) {
+    if (!complete || backups_.LastBackup().isEmpty()) return;
+    SetStatusText(StatusText() + QStringLiteral(". Previous program kept: ") +
+                  QFileInfo(backups_.LastBackup()).fileName());
 }

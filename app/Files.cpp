@@ -78,6 +78,29 @@ void TForm1::Open1Click(QObject*) {
     ShowFileCaption();
 }
 
+// A kept previous program of the beacon: its message goes into the memo (as a change to the current
+// file, which the backup does not become) and a synchronized beacon's slot table into the GPS menu.
+// Programming it then restores the beacon, and keeps a backup of what it replaces.
+void TForm1::OpenBackup1Click(QObject*) {
+    if (!SavePrompt()) return;
+    TFileDialogRequest request = OpenDialog1;
+    request.InitialDir = BackupsFolderPath();
+    // The newest backup is offered: the dialog lists by name, and the names are the backups' times.
+    const QList<Backups::Record> kept = Backups::List(request.InitialDir);
+    request.FileName = kept.isEmpty() ? QString() : QFileInfo(kept.first().file).fileName();
+    QString chosen;
+    if (!dialogs_.OpenFile(request, chosen)) return;
+    const QString path = QFileInfo(chosen).absoluteFilePath();
+    LoadMemo(path);
+    if (const std::optional<Backups::Record> record = Backups::ReadRecord(path);
+        record && record->slotTable.size() >= GPSSlots.size()) {
+        for (int i = 0; i < GPSSlots.size(); ++i)
+            SetSlotTicked(i, record->slotTable.at(i) == '1');
+    }
+    UpdateSequence();
+    SetStatusText(QStringLiteral("Backup opened: ") + QFileInfo(path).fileName());
+}
+
 void TForm1::Save1Click(QObject*) {
     WriteMemo(CommandFileName);
     TakeMemoAsUnchanged();

@@ -347,6 +347,8 @@ void TForm1::BuildMenus() {
     Open1 = File1->addAction(tr("&Open"));
     Open1->setObjectName("Open1");
     Open1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    OpenBackup1 = File1->addAction(tr("Open &Backup ..."));
+    OpenBackup1->setObjectName("OpenBackup1");
     Save1 = File1->addAction(tr("&Save"));
     Save1->setObjectName("Save1");
     Save1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -358,6 +360,7 @@ void TForm1::BuildMenus() {
     Quit1->setObjectName("Quit1");
     ConnectClick(new1, &TForm1::new1Click);
     ConnectClick(Open1, &TForm1::Open1Click);
+    ConnectClick(OpenBackup1, &TForm1::OpenBackup1Click);
     ConnectClick(Save1, &TForm1::Save1Click);
     ConnectClick(SaveAs1, &TForm1::SaveAs1Click);
     // Exit closes the window exactly as its close box does.

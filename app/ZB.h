@@ -19,6 +19,7 @@
 #include <optional>
 
 #include "app/Dialogs.h"
+#include "link/Backups.h"
 #include "link/BeaconEngine.h"
 #include "link/BeaconLine.h"
 #include "platform/Folders.h"
@@ -100,6 +101,7 @@ public:
     QMenu* File1 = nullptr;
     QAction* new1 = nullptr;
     QAction* Open1 = nullptr;
+    QAction* OpenBackup1 = nullptr;  // "Open Backup ...": a kept previous program of the beacon
     QAction* Save1 = nullptr;
     QAction* SaveAs1 = nullptr;
     QAction* N1 = nullptr;
@@ -177,6 +179,7 @@ public:
     // ---- Command files (app/) ------------------------------------------------------------------------
     void new1Click(QObject* Sender);
     void Open1Click(QObject* Sender);
+    void OpenBackup1Click(QObject* Sender);
     void Save1Click(QObject* Sender);
     void SaveAs1Click(QObject* Sender);
     // "Save changes?" for a changed memo; false when the operator cancelled the operation that asks.
@@ -282,6 +285,12 @@ public:
     bool PortReady() override;
     void SetBusy(bool busy) override;
     void ReceivedTextGrew() override;
+    QString KeepBeaconProgram(const QByteArray& message) override;
+    QString KeepBeaconSlots(const QByteArray& table) override;
+    void OnSequenceChecked(const SequenceCheck& check) override;
+    void OnUploadEnded(qsizetype sent, bool complete) override;
+    // Where a Program keeps the beacon's previous program (platform/Folders.h).
+    QString BackupsFolderPath() const;
 
     // Runs a handler; an error it raises ends it and is shown in the error box.
     template <typename F>
@@ -321,6 +330,7 @@ private:
 
     TProgramFolders folders_;
     IDialogs& dialogs_;
+    Backups::Keeper backups_;
     QLabel* statusText_ = nullptr;
     QWidget* client_ = nullptr;
     bool shown_ = false;
@@ -336,6 +346,7 @@ private:
     QTimer* reconnect_ = nullptr;  // looks once a second for a lost port's device
     QByteArray mirrored_;        // the received text the debug window was last given
     int mirroredRevision_ = -1;  // its memo's revision right after that
+    QString debugNote_;          // where the last failed verify parted; shown above the received text
 };
 
 // The application's title: the program file's name without folder and extension, its first character

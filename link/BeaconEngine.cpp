@@ -19,6 +19,38 @@ QByteArray SearchText(const QByteArray& memo) {
 }
 }  // namespace
 
+QByteArray ComparedText(const QByteArray& text) {
+    return SearchText(text);
+}
+
+QString VisibleText(const QByteArray& bytes) {
+    QString text;
+    for (char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u == '\r') {
+            text += QStringLiteral("<CR>");
+        } else if (u == '\n') {
+            text += QStringLiteral("<LF>");
+        } else if (u < 32 || u == 127 || u == 0xFF) {
+            text += QStringLiteral("<0x") +
+                    QString::number(u, 16).rightJustified(2, QLatin1Char('0')).toUpper() + QLatin1Char('>');
+        } else {
+            text += QChar(u);
+        }
+    }
+    return text;
+}
+
+QString DifferenceText(const SequenceCheck& check) {
+    const qsizetype at = std::max<qsizetype>(check.firstDifference, 0);
+    const qsizetype from = std::max<qsizetype>(at - 2, 0);
+    const QByteArray beacon = ComparedText(check.beaconText).mid(from, at + 1 - from);
+    const QByteArray file = check.fileText.mid(from, at + 1 - from);
+    return QStringLiteral("Differs at character %1: beacon '%2', file '%3'")
+        .arg(at + 1)
+        .arg(VisibleText(beacon), VisibleText(file));
+}
+
 QByteArray LinkModeName(LinkMode mode) {
     switch (mode) {
         case LinkMode::Idle:
@@ -73,6 +105,7 @@ bool BeaconEngine::Start(LinkMode mode) {
     port_.StopCountdown();  // a countdown belongs to the operation that started it
     answeredYes_ = false;
     listingMayFollowRead_ = false;
+    slotsKept_ = false;
     slotChange_.reset();
     return true;
 }
@@ -84,6 +117,7 @@ void BeaconEngine::EndOperation() {
     received_.clear();
     answeredYes_ = false;
     listingMayFollowRead_ = false;
+    slotsKept_ = false;
     slotChange_.reset();
 }
 
@@ -199,7 +233,14 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
             // The question is replaced before the pause, like every other answered one: text that
             // arrives during the pause is handled inside it and must not find the question again (a
             // second y would go into the new message). That text is kept for the next rules.
+            const QByteArray stored = StoredMessage();
             received_ = "Command: " + ModeName() + "\r";
+            // Nothing is answered before the program it replaces is kept.
+            const QString failure = host_.KeepBeaconProgram(stored);
+            if (!failure.isEmpty()) {
+                RefuseProgram(failure);
+                return;
+            }
             if (!PauseWithin(1, operation)) return;
             Send('y');
             answeredYes_ = true;
@@ -217,6 +258,15 @@ void BeaconEngine::DataArrived(const QByteArray& text) {
         if (mode_ == LinkMode::ProgramGPS) {
             mode_ = LinkMode::ProgramGPS2;
             received_ = ModeName() + "\r";
+            // The slot table the beacon had is kept with its message before any slot is changed.
+            if (!slotsKept_ && slotMask_.size() >= kSlotCount) {
+                slotsKept_ = true;
+                const QString failure = host_.KeepBeaconSlots(slotMask_.left(kSlotCount));
+                if (!failure.isEmpty()) {
+                    RefuseProgram(failure);
+                    return;
+                }
+            }
             // The slot is chosen now, with the y: a tick changed before the set-or-clear question
             // arrives cannot leave that question unanswered.
             slotChange_ = FirstDifference();
@@ -345,12 +395,7 @@ SequenceCheck BeaconEngine::CheckSequence() const {
     SequenceCheck check;
     check.fileText = SearchText(host_.CommandText());
     check.matched = !check.fileText.isEmpty() && received_.contains(check.fileText);
-    const qsizetype question = received_.lastIndexOf("y/n\r\n");
-    const qsizetype questionLine = question <= 0 ? -1
-                                                 : std::max(received_.lastIndexOf('\n', question - 1),
-                                                            received_.lastIndexOf('\r', question - 1));
-    const QByteArray before = received_.left(questionLine + 1);
-    check.beaconText = Commands::RemoveLines(Commands::CommandTextFrom(before), &BeaconEngine::IsPromptLine);
+    check.beaconText = StoredMessage();
     if (!check.matched) {
         const QByteArray beacon = SearchText(check.beaconText);
         qsizetype at = 0;
@@ -359,6 +404,21 @@ SequenceCheck BeaconEngine::CheckSequence() const {
         check.firstDifference = at;
     }
     return check;
+}
+
+QByteArray BeaconEngine::StoredMessage() const {
+    const qsizetype question = received_.lastIndexOf("y/n\r\n");
+    const qsizetype questionLine = question <= 0 ? -1
+                                                 : std::max(received_.lastIndexOf('\n', question - 1),
+                                                            received_.lastIndexOf('\r', question - 1));
+    const QByteArray before = received_.left(questionLine + 1);
+    return Commands::RemoveLines(Commands::CommandTextFrom(before), &BeaconEngine::IsPromptLine);
+}
+
+void BeaconEngine::RefuseProgram(const QString& reason) {
+    EndOperation();
+    host_.SetTellLook(TellLook::Alert);
+    host_.SetTellCaption(QStringLiteral("Cannot keep the beacon's program: ") + reason);
 }
 
 bool BeaconEngine::SlotsMatch() const {

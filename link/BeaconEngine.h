@@ -36,6 +36,14 @@ struct SequenceCheck {
     QByteArray fileText;    // the command string searched for
 };
 
+// A text as the comparison sees it: every control character (line breaks included) left out.
+QByteArray ComparedText(const QByteArray& text);
+// Bytes with control characters shown visibly: <CR>, <LF>, <0xNN>.
+QString VisibleText(const QByteArray& bytes);
+// Where a failed check first parts, as the status bar says it: "Differs at character N: beacon '...',
+// file '...'" with N counted from 1 and a few characters up to and including the difference.
+QString DifferenceText(const SequenceCheck& check);
+
 // The beacon's slot table against the wanted one.
 struct SlotCheck {
     bool verified = false;
@@ -82,6 +90,14 @@ public:
     virtual void AnswerSent() {}        // the answer to one of the beacon's questions has gone out
     virtual void BytesReceived(const QByteArray&) {}  // raw, as the port delivered them
     virtual void ByteSent(char) {}
+
+    // Keeping the beacon's program before it is overwritten. A Program calls KeepBeaconProgram with the
+    // beacon's stored message (as the beacon printed it, less its prompt lines and line noise) before it
+    // answers the beacon's first question, and for the synchronized beacon KeepBeaconSlots with the
+    // beacon's slot table ('0'/'1' per slot) before it changes the first slot. Each returns empty when
+    // the copy is kept, else why not ("<path>: <reason>"): the Program then sends nothing more and ends.
+    virtual QString KeepBeaconProgram(const QByteArray& /*message*/) { return {}; }
+    virtual QString KeepBeaconSlots(const QByteArray& /*table*/) { return {}; }
 
     // Outcomes.
     virtual void OnSequenceChecked(const SequenceCheck&) {}  // a Verify compared the command string
@@ -151,6 +167,9 @@ public:
     SlotCheck CheckSlots() const;
     // The command string against the beacon's message in the received text.
     SequenceCheck CheckSequence() const;
+    // The beacon's stored message: what it printed before its question, less its prompt lines and line
+    // noise, the lines joined by CR LF.
+    QByteArray StoredMessage() const;
 
     // True for the beacon's prompt lines and empty lines, which the command string never keeps.
     static bool IsPromptLine(const QByteArray& line);
@@ -181,6 +200,8 @@ private:
     std::optional<SlotChange> FirstDifference() const;
     bool SetOrClearSlot(unsigned operation);
     void SlotTimeStep(unsigned operation);
+    // The beacon's program could not be kept: the operation ends with nothing sent, and the strip says why.
+    void RefuseProgram(const QString& reason);
 
     IBeaconView& host_;
     IBeaconPort& port_;
@@ -192,5 +213,6 @@ private:
     unsigned countdownOperation_ = 0;  // the operation whose message request started the countdown
     bool answeredYes_ = false;         // this Program operation has answered y to the beacon's first question
     bool listingMayFollowRead_ = false;
+    bool slotsKept_ = false;                // this Program operation has had the beacon's slot table kept
     std::optional<SlotChange> slotChange_;  // decided when the slot question was answered y
 };

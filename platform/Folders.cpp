@@ -95,6 +95,13 @@ TProgramFolders ChooseProgramFolders(const QString& programDir) {
     return TProgramFolders::ForInstalled(programDir, config, documents);
 }
 
+QString BackupsFolder(const TProgramFolders& folders) {
+    if (!folders.IsInstalled()) return QDir(folders.Data).filePath(QStringLiteral("backups"));
+    // GenericDataLocation is $XDG_DATA_HOME, or ~/.local/share when that is unset or not absolute.
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(QStringLiteral("zbeacon/backups"));
+}
+
 bool EnsureDataFolder(const TProgramFolders& folders) {
     return QDir().mkpath(folders.Data);
 }

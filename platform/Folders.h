@@ -36,6 +36,10 @@ bool IsInstalledLayout(const QString& programDir);
 // documents folders as the desktop defines them (XDG_CONFIG_HOME, by default ~/.config).
 TProgramFolders ChooseProgramFolders(const QString& programDir);
 
+// Where the beacon's previous programs are kept: backups/ beside the settings file of a portable copy,
+// zbeacon/backups in the user's data folder (XDG_DATA_HOME, by default ~/.local/share) for an installed one.
+QString BackupsFolder(const TProgramFolders& folders);
+
 // Creates the data folder when it is missing (the settings file is written there at close). Returns
 // false when it cannot be created; the close then reports the failed write as usual.
 bool EnsureDataFolder(const TProgramFolders& folders);

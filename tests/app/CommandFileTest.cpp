@@ -5,11 +5,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 
 #include "device/VaComm.h"
+#include "link/Backups.h"
 #include "platform/Serial.h"
 #include "support/FileTestSupport.h"
 #include "support/FormHarness.h"
@@ -288,4 +290,27 @@ TEST_F(CommandFiles, CancelAtSaveChangesLeavesEverythingAsItWas) {
     EXPECT_TRUE(harness.Close());
     form->Com->Close();
     Serial::SetPortMap({});
+}
+
+// Open Backup starts in the backups folder beside the settings; the backup's message goes into the memo
+// as a change to the current file, which stays the current one, and its slot table into the GPS menu.
+TEST_F(CommandFiles, OpenBackupLoadsTheOldMessageAndSlots) {
+    EXPECT_EQ(form->BackupsFolderPath(), harness.PathOf("backups"));
+    Backups::Record record;
+    record.device = QStringLiteral("/dev/ttyUSB0");
+    QString error;
+    const std::optional<QString> backup =
+        Backups::Write(form->BackupsFolderPath(), record, "OLD\r\nvvv Z", error);
+    ASSERT_TRUE(backup) << error.toStdString();
+    ASSERT_TRUE(Backups::AddSlotTable(*backup, "001000000000000000000001", error)) << error.toStdString();
+    const QString current = form->CommandFileName;
+    harness.Dialogs.OpenAnswers.enqueue(*backup);
+    form->OpenBackup1->trigger();
+    EXPECT_EQ(harness.Dialogs.OpenRequests.last().InitialDir, harness.PathOf("backups"));
+    EXPECT_EQ(harness.Dialogs.OpenRequests.last().FileName, QFileInfo(*backup).fileName());  // the newest
+    EXPECT_EQ(form->MemoText(), QByteArray("OLD\r\nvvv Z"));
+    EXPECT_EQ(form->CommandFileName, current);
+    EXPECT_TRUE(form->Modified);
+    for (int i = 0; i < form->GPSSlots.size(); ++i)
+        EXPECT_EQ(form->GPSSlots[i]->isChecked(), i == 2 || i == 23) << i;
 }

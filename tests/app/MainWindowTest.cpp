@@ -95,7 +95,8 @@ TEST_F(MainWindow, MenusHoldEveryItemWithCaptionsAndShortcuts) {
     for (QAction* a : form->menuBar()->actions())
         top << a->text();
     EXPECT_EQ(top, (QStringList{"&File", "&Insert", "&Options", "&GPS", "&Help"}));
-    EXPECT_EQ(Captions(form->File1), (QStringList{"&New", "&Open", "&Save", "Save &As ...", "-", "E&xit"}));
+    EXPECT_EQ(Captions(form->File1),
+              (QStringList{"&New", "&Open", "Open &Backup ...", "&Save", "Save &As ...", "-", "E&xit"}));
     EXPECT_EQ(form->new1->shortcut(), QKeySequence("Ctrl+N"));
     EXPECT_EQ(form->Open1->shortcut(), QKeySequence("Ctrl+O"));
     EXPECT_EQ(form->Save1->shortcut(), QKeySequence("Ctrl+S"));

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 
 #include "platform/Clock.h"
 #include "support/BeaconRig.h"
@@ -103,7 +105,15 @@ TEST(BeaconProgram, NormalBeaconStoresTheMemoWithoutLineBreaks) {
     EXPECT_EQ(form.TellColor(), kWhite);
     EXPECT_EQ(form.TellFontColor(), kWhite);
     EXPECT_EQ(form.TellCaption(), "");
-    EXPECT_EQ(form.StatusText(), QStringLiteral("Beacon programmed: %1 characters").arg(message.size()));
+    // The status line also names the copy of the beacon's previous program, kept beside the settings.
+    const QStringList kept = QDir(rig.harness.PathOf(QStringLiteral("backups"))).entryList({"*.txt"});
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(form.StatusText(), QStringLiteral("Beacon programmed: %1 characters. Previous program kept: %2")
+                                     .arg(message.size())
+                                     .arg(kept.first()));
+    QFile backup(QDir(rig.harness.PathOf(QStringLiteral("backups"))).filePath(kept.first()));
+    ASSERT_TRUE(backup.open(QIODevice::ReadOnly));
+    EXPECT_EQ(backup.readAll(), "KZ");
     EXPECT_EQ(form.Engine->ModeName(), "ProgramGPS");
 
     const std::vector<zbsim::AnswerDelay> answers = rig.sim.AnswerLog();
@@ -241,4 +251,29 @@ TEST(BeaconProgram, NormalBeaconSwitchedOnAgainAfterProgramIsLeftAlone) {
     EXPECT_EQ(Prompts(rig.sim.AnswerLog()),
               std::vector<Prompt>({Prompt::ChangeProgram, Prompt::EnterProgram, Prompt::ChangeMessage,
                                    Prompt::ChangeProgram}));
+}
+
+// A backups folder that cannot be made (a file stands where it belongs): the Program stops at the
+// beacon's first question with nothing sent, the strip red with the reason, and the beacon keeps its
+// program.
+TEST(BeaconProgram, ProgramThatCannotKeepTheOldOneSendsNothing) {
+    zbsim::BeaconOptions options;
+    options.program = "KZ";
+    BeaconRig rig(options);
+    ASSERT_TRUE(rig.Start());
+    TForm1& form = *rig.form;
+    const QString folder = rig.harness.PathOf(QStringLiteral("backups"));
+    QFile inTheWay(folder);
+    ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));
+    inTheWay.close();
+    form.SetMemoText("NEW Z");
+    form.ProgramBeacon->click();
+    rig.sim.SwitchOn();
+    ASSERT_TRUE(rig.WaitFor([&] { return form.TellCaption().startsWith("Cannot keep"); }));
+    EXPECT_EQ(form.TellCaption(), "Cannot keep the beacon's program: " + folder + ": Not a directory");
+    EXPECT_EQ(form.TellColor(), QColor(255, 0, 0));
+    EXPECT_EQ(form.Engine->Mode(), LinkMode::Idle);
+    // The operation ended before the pause that precedes an answer: nothing can follow.
+    EXPECT_EQ(rig.sim.Received(), "");
+    EXPECT_EQ(rig.sim.StoredProgram(), "KZ");
 }

@@ -2,6 +2,7 @@
 // the slot comparison of a synchronized beacon.
 #include <gtest/gtest.h>
 
+#include "app/Unit2.h"
 #include "support/BeaconRig.h"
 
 namespace {
@@ -36,15 +37,19 @@ TEST(BeaconVerify, NormalBeaconComparesTheMemoWithoutLineBreaks) {
     struct Case {
         QByteArray memo;
         bool ok;
+        QString where;  // the status line after a failed verify
     };
     const Case cases[] = {
-        {"PSDvv\r\n\r\nvSQSZ", true},  // two lines and an empty one between them
-        {"vvvSQ", true},               // any contiguous part of the text
-        {"PSDvv\r\nwSQSZ", false},     // one character differs
-        {"psdvvvsqsz", false},         // the comparison is case-sensitive
-        {"", false},                   // an empty memo never matches
+        {"PSDvv\r\n\r\nvSQSZ", true, {}},  // two lines and an empty one between them
+        {"vvvSQ", true, {}},               // any contiguous part of the text
+        // One character differs; the status line says where, counted without the line breaks.
+        {"PSDvv\r\nwSQSZ", false, "Differs at character 6: beacon 'vvv', file 'vvw'"},
+        // The comparison is case-sensitive.
+        {"psdvvvsqsz", false, "Differs at character 1: beacon 'P', file 'p'"},
+        {"", false, "Differs at character 1: beacon 'P', file ''"},  // an empty memo never matches
     };
     size_t answers = 0;
+    form.DebugWindowClick(nullptr);  // open
     for (const Case& c : cases) {
         SCOPED_TRACE(c.memo.toStdString());
         form.SetMemoText(c.memo);
@@ -57,6 +62,10 @@ TEST(BeaconVerify, NormalBeaconComparesTheMemoWithoutLineBreaks) {
         } else {
             EXPECT_EQ(form.TellCaption(), "Sequence Verify Failed");
             EXPECT_EQ(form.TellColor(), kRed);
+            EXPECT_EQ(form.StatusText(), c.where);
+            // The debug window shows it above the beacon's text.
+            EXPECT_TRUE(form.Debug->Memo->toPlainText().startsWith(c.where + "\n"))
+                << form.Debug->Memo->toPlainText().toStdString();
         }
         EXPECT_EQ(form.TellFontColor(), kWhite);
         EXPECT_EQ(form.Engine->ModeName(), "VerifyGPS");

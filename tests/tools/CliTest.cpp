@@ -72,9 +72,12 @@ protected:
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
-    // Runs one operation: the beacon is switched on once the tool has asked for it.
+    // Runs one operation: the beacon is switched on once the tool has asked for it. Without --settings
+    // the test's own settings file is named, so that the backups a Program keeps stay in the test's folder.
     int Run(QStringList arguments, QString* out = nullptr, QString* err = nullptr) {
         arguments << QStringLiteral("--port") << port << QStringLiteral("--timeout") << QStringLiteral("30");
+        if (!arguments.contains(QStringLiteral("--settings")))
+            arguments << QStringLiteral("--settings") << dir.filePath(QStringLiteral("zbeacon.ini"));
         Cli cli(arguments);
         if (!cli.WaitForMessage(QStringLiteral("Check jumper. Turn beacon off and then on."))) return -3;
         const size_t before = sim->Received().size();
@@ -125,8 +128,14 @@ TEST_F(CliBeacon, NormalBeaconReadProgramVerify) {
     ASSERT_EQ(Run({"verify", file}, &out, &err), 0) << err.toStdString();
     EXPECT_EQ(received, "n");
     EXPECT_EQ(out, "Beacon Sequence OK\n");
-    ASSERT_EQ(Run({"verify", File(QStringLiteral("other.txt"), "PSDZ")}, &out, &err), 1);
-    EXPECT_EQ(out, "Sequence Verify Failed\n");
+    // A failed verify shows where: both texts, a caret under the first difference, its position.
+    ASSERT_EQ(Run({"verify", File(QStringLiteral("other.txt"), "BKvwUZ")}, &out, &err), 1);
+    EXPECT_EQ(out.toStdString(),
+              "Sequence Verify Failed\n"
+              "beacon: BKvvUZ\n"
+              "file:   BKvwUZ\n"
+              "           ^\n"
+              "Differs at character 4: beacon 'Kvv', file 'Kvw'\n");
 }
 
 // The synchronized beacon: Program sets and clears slots one per exchange until the beacon's table is
@@ -153,7 +162,10 @@ TEST_F(CliBeacon, SynchronizedBeaconProgramVerifyRead) {
     const QString settings =
         File(QStringLiteral("zbeacon.ini"), "[Beacon]\r\nGPS=100000000000000000000000\r\n");
     ASSERT_EQ(Run({"verify", "--sync", "--settings", settings, file}, &out, &err), 1);
-    EXPECT_EQ(out, "Beacon Sequence OK - GPS Slot Error\n");
+    EXPECT_EQ(out.toStdString(),
+              "Beacon Sequence OK - GPS Slot Error\n"
+              "slot 30 s: beacon on, file off\n"
+              "slot 60 s: beacon on, file off\n");
 
     ASSERT_EQ(Run({"read", "--sync"}, &out, &err), 0) << err.toStdString();
     EXPECT_EQ(received, "nn");
@@ -238,7 +250,9 @@ TEST_F(CliBeacon, NoisyBareCrSynchronizedBeaconWithoutTheOption) {
 
     ASSERT_EQ(Run({"verify", "--slots", "0", "--settings", settings, file}, &out, &err), 1);
     EXPECT_EQ(received, "nn");
-    EXPECT_EQ(out, "Beacon Sequence OK - GPS Slot Error\n");
+    EXPECT_EQ(out,
+              "Beacon Sequence OK - GPS Slot Error\nslot 30 s: beacon on, file off\nslot 60 s: beacon on, "
+              "file off\n");
 
     // The settings file's choice stands in for --sync.
     const QString syncSettings = File(QStringLiteral("sync.ini"), "[Beacon]\r\nSynchronized=1\r\n");
@@ -262,7 +276,14 @@ TEST_F(CliBeacon, ADialogueThatEndsQuietlyEndsTheTool) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return sim->State() == "Beaconing"; }, kTimeoutMs));
     sim->SwitchOn();
     EXPECT_EQ(cli.Finish(), 0) << cli.Err().toStdString();
-    EXPECT_EQ(cli.Out().toStdString(), "Beacon programmed\n");  // no slot listing came to report
+    // No slot listing came to report.
+    EXPECT_EQ(cli.Out().toStdString(),
+              "Previous program kept: " + dir.filePath(QStringLiteral("backups")).toStdString() + "/" +
+                  QDir(dir.filePath(QStringLiteral("backups")))
+                      .entryList({QStringLiteral("*.txt")})
+                      .value(0)
+                      .toStdString() +
+                  "\nBeacon programmed\n");
     EXPECT_EQ(sim->Received(), "yKZn");
 }
 
@@ -301,7 +322,8 @@ TEST_F(CliBeacon, PortErrorsInTheToolsOwnTerms) {
 // switched off and on, still holds it.
 TEST_F(CliBeacon, InterruptedUploadLeavesTheOldMessage) {
     Begin({});
-    Cli cli({"program", "--port", port, File("long.txt", QByteArray(60, 'v') + "Z")});
+    Cli cli({"program", "--port", port, "--settings", dir.filePath(QStringLiteral("zbeacon.ini")),
+             File("long.txt", QByteArray(60, 'v') + "Z")});
     ASSERT_TRUE(cli.WaitForMessage("Check jumper"));
     sim->SwitchOn();
     ASSERT_TRUE(QTest::qWaitFor([&] { return sim->Received().size() >= 4; }, kTimeoutMs));  // y and "vvv"
@@ -335,4 +357,58 @@ TEST_F(CliBeacon, DecodeHintsThatCapitalsAreCommands) {
         << out.toStdString();
     EXPECT_EQ(decode("PSD de xx1xxx 599 73Z", out, err), 0);
     EXPECT_EQ(err, "");
+}
+
+// Every Program keeps the beacon's previous program beside the settings file, says where, and lists
+// it; programming the latest backup restores the beacon's message and, with --sync, its slots. A
+// backup that cannot be written ends the tool with status 5 before anything is sent.
+TEST_F(CliBeacon, ProgramKeepsThePreviousProgramAndRestoresIt) {
+    zbsim::BeaconOptions options;
+    options.synchronized = true;
+    options.program = "OLD vvv Z";
+    options.slotTable = "100100000000100000000000";
+    options.powerUpNoise = std::string("\0\xff", 2);
+    Begin(options);
+    const QString settings = File(QStringLiteral("zbeacon.ini"), "[Beacon]\r\n");
+    const QString backups = dir.filePath(QStringLiteral("backups"));
+    QString out, err;
+    ASSERT_EQ(Run({"program", "--sync", "--slots", "0", "--settings", settings, File("new.txt", "NEW Z")},
+                  &out, &err),
+              0)
+        << err.toStdString();
+    EXPECT_EQ(sim->StoredProgram(), "NEW Z");
+    const QStringList kept = QDir(backups).entryList({QStringLiteral("*.txt")});
+    ASSERT_EQ(kept.size(), 1);
+    const QString backup = QDir(backups).filePath(kept.first());
+    EXPECT_TRUE(out.startsWith("Previous program kept: " + backup + "\n")) << out.toStdString();
+    EXPECT_EQ(Contents(backup), "OLD vvv Z");
+
+    Cli list({"backups", "--settings", settings});
+    EXPECT_EQ(list.Finish(), 0);
+    const QStringList columns = list.Out().trimmed().split(QLatin1Char('\t'));
+    ASSERT_EQ(columns.size(), 5) << list.Out().toStdString();
+    EXPECT_TRUE(columns[1].startsWith("COM1 ")) << columns[1].toStdString();
+    EXPECT_EQ(columns[2], "synchronized");
+    EXPECT_EQ(columns[3], "OLD vvv Z");
+    EXPECT_EQ(columns[4], backup);
+
+    ASSERT_EQ(Run({"program", "--sync", "--from-backup", "latest", "--settings", settings}, &out, &err), 0)
+        << err.toStdString();
+    EXPECT_EQ(sim->StoredProgram(), "OLD vvv Z");
+    EXPECT_EQ(sim->Slots(), "100100000000100000000000");
+    EXPECT_EQ(QDir(backups).entryList({QStringLiteral("*.txt")}).size(), 2);  // the restore kept "NEW Z"
+
+    // No backups folder can be made where a file stands in its way.
+    QDir(backups).removeRecursively();
+    File(QStringLiteral("backups"), "in the way");
+    const size_t before = sim->Received().size();
+    Cli refused({"program", "--sync", "--settings", settings, "--port", port, File("third.txt", "THIRD Z")});
+    ASSERT_TRUE(refused.WaitForMessage(QStringLiteral("Check jumper. Turn beacon off and then on.")));
+    sim->SwitchOn();
+    EXPECT_EQ(refused.Finish(), 5);
+    EXPECT_EQ(sim->Received().substr(before), "");
+    EXPECT_EQ(sim->StoredProgram(), "OLD vvv Z");
+    EXPECT_TRUE(refused.Err().contains("Cannot keep the beacon's program: " + backups + ": "))
+        << refused.Err().toStdString();
+    EXPECT_TRUE(refused.Out().isEmpty()) << refused.Out().toStdString();
 }

@@ -11,6 +11,7 @@ Command CommandOf(const QString& word) {
     if (word == QLatin1String("program")) return Command::Program;
     if (word == QLatin1String("verify")) return Command::Verify;
     if (word == QLatin1String("decode")) return Command::Decode;
+    if (word == QLatin1String("backups")) return Command::Backups;
     return Command::None;
 }
 
@@ -43,7 +44,7 @@ bool ParseSlots(const QString& list, QVector<int>& wanted) {
 bool Parse(const QStringList& arguments, Options& options, QString& error) {
     options = Options();
     if (arguments.isEmpty()) {
-        error = QStringLiteral("a command is needed: ports, read, program, verify or decode");
+        error = QStringLiteral("a command is needed: ports, read, program, verify, decode or backups");
         return false;
     }
     const QString& word = arguments.first();
@@ -93,6 +94,12 @@ bool Parse(const QStringList& arguments, Options& options, QString& error) {
             if (!only(TalksToBeacon(c)) || !takeValue(options.port)) return false;
         } else if (arg == QLatin1String("-o") || arg == QLatin1String("--output")) {
             if (!only(c == Command::Read) || !takeValue(options.output)) return false;
+        } else if (arg == QLatin1String("--from-backup")) {
+            if (!only(c == Command::Program) || !takeValue(options.fromBackup)) return false;
+            if (options.fromBackup.isEmpty()) {
+                error = QStringLiteral("--from-backup wants 'latest' or a backup's file");
+                return false;
+            }
         } else if (arg == QLatin1String("--transcript")) {
             if (!only(TalksToBeacon(c)) || !takeValue(options.transcript)) return false;
         } else if (arg == QLatin1String("--settings")) {
@@ -138,7 +145,11 @@ bool Parse(const QStringList& arguments, Options& options, QString& error) {
         error = QStringLiteral("unexpected argument '%1'").arg(positional.at(wantsFile ? 1 : 0));
         return false;
     }
-    if (wantsFile) {
+    if (!options.fromBackup.isEmpty() && !positional.isEmpty()) {
+        error = QStringLiteral("give either a command file or --from-backup, not both");
+        return false;
+    }
+    if (wantsFile && options.fromBackup.isEmpty()) {
         if (positional.isEmpty()) {
             error = QStringLiteral("'%1' needs a command file").arg(word);
             return false;
@@ -165,11 +176,13 @@ QString HelpText(Command command) {
                 "  program --port PORT FILE           program the beacon with a command file\n"
                 "  verify --port PORT FILE            check that the beacon holds a command file\n"
                 "  decode FILE                        show a command file's listing and check its length\n"
+                "  backups                            list the kept previous programs, newest first\n"
                 "\n"
                 "Run 'zbeacon-cli COMMAND --help' for a command's options, 'zbeacon-cli --version' for the\n"
                 "version.\n"
                 "Exit status: 0 done, 1 verify failed or limit passed, 2 usage, 3 port error,\n"
-                "4 timed out waiting for the beacon, 130 interrupted.\n");
+                "4 timed out waiting for the beacon, 5 the beacon's program could not be kept (nothing\n"
+                "was sent), 130 interrupted.\n");
         case Command::Ports:
             return QStringLiteral(
                 "Usage: zbeacon-cli ports [--settings FILE]\n"
@@ -196,7 +209,11 @@ QString HelpText(Command command) {
                    (program
                         ? QStringLiteral("Answers y to the beacon's question, sends the command file when "
                                          "the beacon asks for\nthe message, and with --sync sets the "
-                                         "beacon's slots one at a time.\n")
+                                         "beacon's slots one at a time. Before its first\nanswer it keeps "
+                                         "the beacon's program in the backups folder (see 'backups').\n"
+                                         "  --from-backup latest|FILE  program a kept backup instead of "
+                                         "FILE (with --sync also\n"
+                                         "                       its slot table, unless --slots is given)\n")
                         : QStringLiteral("Looks for the command file's text in what the beacon prints; "
                                          "with --sync also\ncompares the slots. Exit status 1 when "
                                          "either differs.\n")) +
@@ -209,6 +226,12 @@ QString HelpText(Command command) {
                        "                       (default: the GPS slots of the settings file)\n") +
                    QString::fromLatin1(kCommonOptions);
         }
+        case Command::Backups:
+            return QStringLiteral(
+                "Usage: zbeacon-cli backups [--settings FILE]\n"
+                "Lists the beacon programs kept before each Program, newest first, one a line: the time,\n"
+                "the port and device, the beacon kind, the first 40 characters of the message and the\n"
+                "backup's file. The newest 200 are kept, and always the newest of every beacon.\n");
         case Command::Decode:
             return QStringLiteral(
                 "Usage: zbeacon-cli decode FILE [--sync]\n"

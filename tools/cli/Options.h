@@ -8,7 +8,7 @@
 
 namespace Cli {
 
-enum class Command { None, Ports, Read, Program, Verify, Decode };
+enum class Command { None, Ports, Read, Program, Verify, Decode, Backups };
 
 struct Options {
     Command command = Command::None;
@@ -16,6 +16,7 @@ struct Options {
     bool version = false;                     // --version
     QString port;                             // --port: a COM number or a device path
     QString file;                             // the command file (program, verify, decode)
+    QString fromBackup;                       // --from-backup: "latest" or a backup's file (program)
     QString output;                           // -o: where read saves the command string
     QString transcript;                       // --transcript
     QString settings;                         // --settings; empty for the file next to the program
@@ -30,6 +31,7 @@ constexpr int kFailed = 1;  // verify failed, or the command string breaks a lim
 constexpr int kUsage = 2;
 constexpr int kPortError = 3;
 constexpr int kTimedOut = 4;
+constexpr int kBackupFailed = 5;  // the beacon's program could not be kept: nothing was sent
 constexpr int kInterrupted = 130;
 
 // Parses the arguments after the program's name. False with `error` set on a usage error.

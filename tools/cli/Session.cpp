@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QFileInfo>
 
@@ -96,6 +98,8 @@ bool Session::Start(int portNumber) {
     countdown_ = std::make_unique<TSuperTimer>();
     countdown_->SetCountDown(true);
     line_ = std::make_unique<BeaconLine>(*com_, *countdown_, *this);
+    keeper_.SetPort(portNumber,
+                    QString::fromLocal8Bit(Serial::DevicePath("COM" + std::to_string(portNumber))));
     com_->OnData = [this](TObject*, int) { OnData(); };
     try {
         com_->Open();
@@ -248,6 +252,24 @@ void Session::SetSlotTicked(int slot, bool ticked) {
     if (slot >= 0 && slot < ticks_.size()) ticks_[slot] = ticked ? '1' : '0';
 }
 
+QString Session::KeepBeaconProgram(const QByteArray& message) {
+    const QString failure = keeper_.KeepProgram(message, sync_);
+    if (!failure.isEmpty()) BackupFailed();
+    return failure;
+}
+
+QString Session::KeepBeaconSlots(const QByteArray& table) {
+    const QString failure = keeper_.KeepSlots(table);
+    if (!failure.isEmpty()) BackupFailed();
+    return failure;
+}
+
+// The dialogue has ended with nothing sent and told why on the strip (the error stream); the session
+// ends once the rule that asked has returned.
+void Session::BackupFailed() {
+    QTimer::singleShot(0, &silence_, [this] { Finish(kBackupFailed); });
+}
+
 void Session::OnUploadProgress(qsizetype sent, qsizetype total) {
     if (terminal_ && !finished_)
         ProgressLine(QStringLiteral("Sending character %1 of %2").arg(sent).arg(total));
@@ -328,10 +350,21 @@ void Session::Report() {
                 result += slots_->verified ? QStringLiteral(" - GPS Verified")
                                            : QStringLiteral(" - GPS Slot Error");
             std::fprintf(out_, "%s\n", result.toLatin1().constData());
+            if (sequence_ && !sequence_->matched) ReportDifference(*sequence_);
+            if (slots_) {
+                for (int slot : slots_->differing) {
+                    std::fprintf(out_, "slot %d s: beacon %s, file %s\n", 5 * slot,
+                                 slots_->beaconTable.at(slot) == '1' ? "on" : "off",
+                                 SlotTicked(slot) ? "on" : "off");
+                }
+            }
             std::fflush(out_);
             break;
         }
         case Command::Program:
+            if (!keeper_.LastBackup().isEmpty())
+                std::fprintf(out_, "Previous program kept: %s\n",
+                             keeper_.LastBackup().toLocal8Bit().constData());
             std::fprintf(out_, "Beacon programmed\n");
             if (sync_ && Engine().SlotMask().size() >= BeaconEngine::kSlotCount) {
                 std::fprintf(out_, "GPS slots: %s (%s)\n",
@@ -343,6 +376,19 @@ void Session::Report() {
         default:
             break;
     }
+}
+
+// Both texts as compared (line breaks left out), a caret under the first character in which they
+// differ, and its position.
+void Session::ReportDifference(const SequenceCheck& check) {
+    const QString beacon = VisibleText(ComparedText(check.beaconText));
+    const QString file = VisibleText(check.fileText);
+    const qsizetype at = std::max<qsizetype>(check.firstDifference, 0);
+    const qsizetype column = VisibleText(check.fileText.left(at)).size();
+    std::fprintf(out_, "beacon: %s\n", beacon.toLatin1().constData());
+    std::fprintf(out_, "file:   %s\n", file.toLatin1().constData());
+    std::fprintf(out_, "        %s^\n", QString(column, QLatin1Char(' ')).toLatin1().constData());
+    std::fprintf(out_, "%s\n", DifferenceText(check).toLatin1().constData());
 }
 
 void Session::Log(char direction, const QByteArray& bytes) {

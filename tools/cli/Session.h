@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+#include "link/Backups.h"
 #include "link/BeaconEngine.h"
 #include "link/BeaconLine.h"
 #include "tools/cli/Options.h"
@@ -29,6 +30,8 @@ public:
             FILE* err);
     ~Session() override;
 
+    // Where a Program keeps the beacon's previous program.
+    void SetBackupsFolder(const QString& folder) { keeper_.SetFolder(folder); }
     // Opens the port and starts the operation; false (with the exit status set) when that fails.
     bool Start(int portNumber);
     // Ends the session at once: nothing more is sent, the port is closed, and the event loop ends
@@ -59,6 +62,8 @@ public:
     void SetBusy(bool busy) override { busy_ = busy; }
     void BytesReceived(const QByteArray& bytes) override;
     void ByteSent(char c) override;
+    QString KeepBeaconProgram(const QByteArray& message) override;
+    QString KeepBeaconSlots(const QByteArray& table) override;
     void OnSequenceChecked(const SequenceCheck& check) override { sequence_ = check; }
     void OnSlotsChecked(const SlotCheck& check) override { slots_ = check; }
     void OnUploadProgress(qsizetype sent, qsizetype total) override;
@@ -71,6 +76,7 @@ private:
     void OnData();
     void Complete();
     void Report();
+    void ReportDifference(const SequenceCheck& check);
     void Log(char direction, const QByteArray& bytes);
     void Line(const QString& text);  // an operator message on the error stream
     QString OpenFailure(int portNumber, const QString& error) const;
@@ -79,7 +85,10 @@ private:
     void Rearm();
     BeaconEngine& Engine() { return line_->Engine(); }
 
+    void BackupFailed();
+
     Options options_;
+    Backups::Keeper keeper_;
     QByteArray command_;
     QByteArray ticks_;  // '1' for a wanted slot
     bool sync_;

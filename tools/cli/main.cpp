@@ -9,8 +9,10 @@
 #include <QSocketNotifier>
 #include <cstdio>
 #include <map>
+#include <optional>
 
 #include "command/CommandTable.h"
+#include "link/Backups.h"
 #include "link/PortList.h"
 #include "link/PortSettings.h"
 #include "link/SlotListing.h"
@@ -92,6 +94,38 @@ int ListPorts(const TIniFile& ini) {
     return Cli::kDone;
 }
 
+// Where a Program keeps the beacon's previous programs: installed, the user's data folder; else beside
+// the settings file in use.
+QString BackupsFolderFor(const QString& settings) {
+    const TProgramFolders folders = ChooseProgramFolders(ProgramFolder());
+    if (folders.IsInstalled()) return BackupsFolder(folders);
+    return QDir(QFileInfo(settings).absolutePath()).filePath(QStringLiteral("backups"));
+}
+
+// The kept programs, newest first, one a line: time, port and device, kind, the message's start, file.
+int ListBackups(const QString& folder) {
+    for (const Backups::Record& r : Backups::List(folder)) {
+        std::string bytes;
+        QByteArray start;
+        if (TextFile::ReadRegularFile(QFile::encodeName(r.file).toStdString(), bytes, 1 << 20, false) ==
+            TextFile::ReadResult::Ok) {
+            for (char c : QByteArray::fromStdString(bytes)) {
+                if (start.size() >= 40) break;
+                const auto u = static_cast<unsigned char>(c);
+                if (c == '\n' && start.endsWith(' ')) continue;  // one space for CR LF
+                start += u < 32 ? ' ' : c;
+            }
+        }
+        QString port = r.comNumber > 0 ? QStringLiteral("COM%1 ").arg(r.comNumber) : QString();
+        port += r.stableName.isEmpty() ? r.device : r.stableName;
+        std::printf("%s\t%s\t%s\t%s\t%s\n",
+                    r.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1().constData(),
+                    port.toLocal8Bit().constData(), r.Kind().toLatin1().constData(), start.constData(),
+                    r.file.toLocal8Bit().constData());
+    }
+    return Cli::kDone;
+}
+
 int Decode(const QByteArray& text, bool sync) {
     const int32_t limit = Commands::MaxCharFor(sync);
     const Commands::Decoded decoded = Commands::DecodeText(text, sync, limit);
@@ -125,6 +159,22 @@ int Run(QCoreApplication& app) {
     const TIniFile ini(QFile::encodeName(settings).toStdString());
 
     if (options.command == Cli::Command::Ports) return ListPorts(ini);
+    const QString backups = BackupsFolderFor(settings);
+    if (options.command == Cli::Command::Backups) return ListBackups(backups);
+    // A kept program stands for the command file; with --sync its slot table for the wanted slots.
+    std::optional<QByteArray> backupSlots;
+    if (!options.fromBackup.isEmpty()) {
+        if (options.fromBackup == QLatin1String("latest")) {
+            const QList<Backups::Record> records = Backups::List(backups);
+            if (records.isEmpty()) return UsageError(QStringLiteral("no backups in %1").arg(backups));
+            options.file = records.first().file;
+        } else {
+            options.file = options.fromBackup;
+        }
+        if (const std::optional<Backups::Record> record = Backups::ReadRecord(options.file);
+            record && record->slotTable.size() >= SlotListing::kSlotCount)
+            backupSlots = record->slotTable;
+    }
     // Without --sync the window's choice holds, as it does for the slots.
     if (!options.sync) options.sync = ini.ReadBool("Beacon", "Synchronized", false);
 
@@ -142,6 +192,10 @@ int Run(QCoreApplication& app) {
     QVector<int> wanted;
     if (options.wantedSlots) {
         wanted = *options.wantedSlots;
+    } else if (backupSlots && options.sync) {
+        for (int i = 0; i < SlotListing::kSlotCount; ++i) {
+            if (backupSlots->at(i) == '1') wanted.append(i);
+        }
     } else {
         const std::string mask = ini.ReadString("Beacon", "GPS", SlotListing::kDefaultTable);
         for (size_t i = 0; i < mask.size() && i < static_cast<size_t>(SlotListing::kSlotCount); ++i) {
@@ -165,6 +219,7 @@ int Run(QCoreApplication& app) {
             Error(QStringLiteral("Contains commands incompatible with Synchronized Beacon!"));
     }
     Cli::Session session(options, text, wanted, stdout, stderr);
+    session.SetBackupsFolder(backups);
 
     // Ctrl+C: nothing more is sent, the port is closed, and the tool ends with 130.
     int pipeEnds[2];
