@@ -10,7 +10,7 @@
 #include "link/PortSettings.h"
 #include "platform/FileNames.h"
 #include "platform/IniFile.h"
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 
 namespace {
 const char kDefaultSlots[] = "100000000000100000000000";

@@ -10,7 +10,7 @@
 #include <QTest>
 
 #include "device/VaComm.h"
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 #include "support/FileTestSupport.h"
 #include "support/FormHarness.h"
 #include "support/PtyPair.h"

@@ -18,7 +18,7 @@
 
 #include "device/SuperTimer.h"
 #include "device/VaComm.h"
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 #include "support/FormHarness.h"
 #include "tools/sim/BeaconSimulator.h"
 
