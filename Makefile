@@ -1,6 +1,7 @@
 # Two set-up commands: `make run` and `make test`. Both install what is missing first.
 BUILD      ?= build
 TEST_BUILD ?= build-test
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # `make install` puts the program under PREFIX, staged below DESTDIR when that is set.
@@ -22,11 +23,16 @@ build:
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_TESTS=OFF
 	cmake --build $(BUILD) -j $(JOBS) --target programs
 
-# Sanitized test build (AddressSanitizer + UndefinedBehaviorSanitizer), all tests headless.
+# Sanitized test build (AddressSanitizer + UndefinedBehaviorSanitizer), all tests headless; then the tests
+# of the threaded parts (device, platform, link) once more under ThreadSanitizer. Test builds treat
+# warnings as errors.
 test: deps
 	cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZB_SANITIZE=ON -DZB_TESTS=ON
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS)
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZB_TSAN=ON -DZB_TESTS=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_device test_platform test_link
+	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Optimised build of the tools and benchmarks (not part of `make test`).
 bench:
@@ -77,6 +83,6 @@ deps:
 # Removes what the builds made (programs, objects, generated files) and nothing else: a program run from
 # its build folder keeps zbeacon.ini, default.txt and the operator's command files there.
 clean:
-	@for dir in $(BUILD) $(TEST_BUILD) $(FUZZ_BUILD); do \
+	@for dir in $(BUILD) $(TEST_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD); do \
 	    if [ -f "$$dir/CMakeCache.txt" ]; then cmake --build "$$dir" --target clean || exit 1; fi; \
 	done

@@ -14,7 +14,7 @@
 #include "device/SuperTimer.h"
 #include "device/VaComm.h"
 #include "link/Delay.h"
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 
 // A Read that cannot start (no port, or its device absent) asks nothing and empties nothing; nor does
 // one whose device went while "Save changes?" was open. The memo emptied for a Read, and what the Read

@@ -19,7 +19,7 @@
 #include "link/PortList.h"
 #include "platform/Convert.h"
 #include "platform/IniFile.h"
-#include "platform/PortMap.h"
+#include "platform/serial/PortMap.h"
 
 namespace {
 const char kCustomCaption[] = "Custom ...";

@@ -11,7 +11,7 @@
 #include "link/PortSettings.h"
 #include "platform/FileNames.h"
 #include "platform/IniFile.h"
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "device/VaClasses.h"
 #include "device/VaObjects.h"
 #include "platform/Exception.h"
-#include "platform/Serial.h"
 #include "platform/Thread.h"
+#include "platform/serial/Serial.h"
 
 enum TVaBaudrate {
     br110,

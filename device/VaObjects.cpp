@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "platform/SysError.h"
+#include "platform/serial/SysError.h"
 
 TVaHandleObject::~TVaHandleObject() {
     if (handle_ != nullptr) Sync::CloseHandle(handle_);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "platform/SyncObjects.h"
+#include "platform/serial/SyncObjects.h"
 
 enum TWaitResult { wrSignaled, wrTimeout, wrAbandoned, wrError };
 

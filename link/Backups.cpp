@@ -10,7 +10,7 @@
 #include <string>
 #include <system_error>
 
-#include "platform/PortMap.h"
+#include "platform/serial/PortMap.h"
 #include "platform/TextFile.h"
 
 namespace Backups {

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "platform/PortMap.h"
+#include "platform/serial/PortMap.h"
 
 namespace {
 std::atomic<IPortList*> current{nullptr};

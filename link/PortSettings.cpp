@@ -2,7 +2,7 @@
 
 #include "device/VaComm.h"
 #include "platform/IniFile.h"
-#include "platform/PortMap.h"
+#include "platform/serial/PortMap.h"
 
 std::map<int, std::string> ReadPortMap(const TIniFile& ini) {
     return Serial::ParsePortEntries(ini.ReadSectionValues("Ports"));

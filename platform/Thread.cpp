@@ -97,10 +97,13 @@ public:
 
 protected:
     bool event(QEvent* e) override {
-        if (e->type() != kHandOffEvent) return QObject::event(e);
         std::function<void()> run;
         {
-            std::lock_guard lock(HandOffMutex());
+            std::unique_lock lock(HandOffMutex());
+            if (e->type() != kHandOffEvent) {
+                lock.unlock();
+                return QObject::event(e);
+            }
             run.swap(static_cast<HandOffEvent*>(e)->run);
             static_cast<HandOffEvent*>(e)->mark.reset();
         }
@@ -236,11 +239,13 @@ void TThread::Synchronize(TThread* Thread, const std::function<void()>& Routine)
         request->routine = Routine;
     }
     // The GUI thread runs the routine from a posted event. The event and everything in it are
-    // touched only under the hand-off lock on both sides and are freed on the GUI thread, so the
-    // worker never touches the event again once it is posted.
-    auto* event = new HandOffEvent;
+    // made and touched only under the hand-off lock on both sides and are freed on the GUI thread, so
+    // the worker never touches the event again once it is posted. (Qt's event queue orders the two
+    // threads too, but its lock is not one that the thread sanitizer can see.)
+    HandOffEvent* event = nullptr;
     {
         std::lock_guard lock(HandOffMutex());
+        event = new HandOffEvent;
         event->mark = std::make_unique<QueuedMark>();
         event->run = [request]() mutable {
             std::unique_lock lock(HandOffMutex());

@@ -51,7 +51,8 @@ TEST(MakeClean, RemovesTheBuildsProductsAndKeepsTheOperatorsFiles) {
 
     ASSERT_EQ(RunTool(make,
                       {"-C", QStringLiteral(ZB_SOURCE_DIR), "clean", "BUILD=" + build.path(),
-                       "TEST_BUILD=" + none.filePath("test"), "FUZZ_BUILD=" + none.filePath("fuzz")},
+                       "TEST_BUILD=" + none.filePath("test"), "TSAN_BUILD=" + none.filePath("tsan"),
+                       "FUZZ_BUILD=" + none.filePath("fuzz")},
                       &output),
               0)
         << output.toStdString();

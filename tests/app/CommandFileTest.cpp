@@ -12,7 +12,7 @@
 
 #include "device/VaComm.h"
 #include "link/Backups.h"
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 #include "support/FileTestSupport.h"
 #include "support/FormHarness.h"
 #include "support/PtyPair.h"

@@ -12,7 +12,7 @@
 
 #include "app/HelpWindow.h"
 #include "device/VaComm.h"
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 #include "support/FormHarness.h"
 #include "support/PtyPair.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 
 class FakeSerial : public Serial::TSerialApi {
 public:

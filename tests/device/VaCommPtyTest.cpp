@@ -20,7 +20,7 @@
 
 #include "device/VaComm.h"
 #include "platform/Application.h"
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 #include "support/OtherProcess.h"
 #include "support/PtyPair.h"
 

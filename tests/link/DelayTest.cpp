@@ -9,7 +9,7 @@
 #include "device/VaComm.h"
 #include "platform/Clock.h"
 #include "platform/EventLoopWait.h"
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 #include "support/BeaconRig.h"
 #include "support/FormHarness.h"
 #include "support/PtyPair.h"

@@ -8,7 +8,7 @@
 
 #include <unistd.h>
 
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 #include "support/BeaconRig.h"
 #include "support/PtyPair.h"
 

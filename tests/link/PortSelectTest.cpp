@@ -12,9 +12,9 @@
 #include "device/VaComm.h"
 #include "platform/Clock.h"
 #include "platform/IniFile.h"
-#include "platform/Serial.h"
-#include "support/FormHarness.h"
+#include "platform/serial/Serial.h"
 #include "support/FakePortList.h"
+#include "support/FormHarness.h"
 #include "support/PtyPair.h"
 
 namespace {

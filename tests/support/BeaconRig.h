@@ -19,7 +19,7 @@
 #include "device/SuperTimer.h"
 #include "device/VaComm.h"
 #include "platform/Clock.h"
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 #include "support/FormHarness.h"
 #include "tools/sim/BeaconSimulator.h"
 

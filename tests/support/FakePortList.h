@@ -7,7 +7,7 @@
 #include <string>
 
 #include "link/PortList.h"
-#include "platform/PortMap.h"
+#include "platform/serial/PortMap.h"
 
 class FakePortList : public IPortList {
 public:

@@ -24,8 +24,8 @@
 #include "device/SuperTimer.h"
 #include "device/VaComm.h"
 #include "platform/Clock.h"
-#include "platform/Serial.h"
 #include "platform/Thread.h"
+#include "platform/serial/Serial.h"
 
 namespace {
 

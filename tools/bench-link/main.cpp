@@ -37,8 +37,8 @@
 #include "app/ZB.h"
 #include "device/VaComm.h"
 #include "platform/Clock.h"
-#include "platform/Serial.h"
 #include "platform/Thread.h"
+#include "platform/serial/Serial.h"
 #include "tools/common/WindowBench.h"
 #include "tools/sim/BeaconSimulator.h"
 

@@ -13,9 +13,9 @@
 #include "device/VaComm.h"
 #include "link/Delay.h"
 #include "link/PortSettings.h"
-#include "platform/PortMap.h"
-#include "platform/Serial.h"
 #include "platform/TextFile.h"
+#include "platform/serial/PortMap.h"
+#include "platform/serial/Serial.h"
 
 namespace Cli {
 namespace {

@@ -19,9 +19,9 @@
 #include "platform/Application.h"
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
-#include "platform/Serial.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
+#include "platform/serial/Serial.h"
 #include "tools/cli/Options.h"
 #include "tools/cli/Session.h"
 

@@ -43,8 +43,8 @@
 #include "app/Unit2.h"
 #include "app/ZB.h"
 #include "device/VaComm.h"
-#include "platform/PortMap.h"
 #include "platform/Thread.h"
+#include "platform/serial/PortMap.h"
 #include "tools/common/WindowBench.h"
 #include "tools/sim/BeaconSimulator.h"
 

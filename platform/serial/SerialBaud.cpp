@@ -1,4 +1,4 @@
-#include "platform/SerialBaud.h"
+#include "platform/serial/SerialBaud.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

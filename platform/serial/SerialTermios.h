@@ -22,7 +22,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 
 namespace Serial {
 

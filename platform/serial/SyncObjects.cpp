@@ -1,4 +1,4 @@
-#include "platform/SyncObjects.h"
+#include "platform/serial/SyncObjects.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "platform/Clock.h"
-#include "platform/SysError.h"
+#include "platform/serial/SysError.h"
 
 namespace Sync {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/SerialTermios.h"
+#include "platform/serial/SerialTermios.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "platform/Clock.h"
-#include "platform/PortMap.h"
-#include "platform/SerialBaud.h"
+#include "platform/serial/PortMap.h"
+#include "platform/serial/SerialBaud.h"
 
 namespace Serial {
 

@@ -1,4 +1,4 @@
-#include "platform/PortMap.h"
+#include "platform/serial/PortMap.h"
 
 #include <dirent.h>
 #include <grp.h>
@@ -17,7 +17,7 @@
 #include <fstream>
 #include <mutex>
 
-#include "platform/SysError.h"
+#include "platform/serial/SysError.h"
 
 namespace Serial {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/SysError.h"
+#include "platform/serial/SysError.h"
 
 #include <cerrno>
 #include <cstring>

@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "platform/Clock.h"
-#include "platform/Serial.h"
-#include "platform/SerialBaud.h"
-#include "platform/SerialTermios.h"
+#include "platform/serial/Serial.h"
+#include "platform/serial/SerialBaud.h"
+#include "platform/serial/SerialTermios.h"
 #include "support/PtyPair.h"
 
 using namespace Serial;

@@ -11,9 +11,9 @@
 #include <map>
 #include <string>
 
-#include "platform/PortMap.h"
-#include "platform/SyncObjects.h"
-#include "platform/SysError.h"
+#include "platform/serial/PortMap.h"
+#include "platform/serial/SyncObjects.h"
+#include "platform/serial/SysError.h"
 
 namespace Serial {
 

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "platform/Clock.h"
-#include "platform/SyncObjects.h"
-#include "platform/SysError.h"
+#include "platform/serial/SyncObjects.h"
+#include "platform/serial/SysError.h"
 
 using namespace Sync;
 

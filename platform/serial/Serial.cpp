@@ -1,8 +1,8 @@
-#include "platform/Serial.h"
+#include "platform/serial/Serial.h"
 
 #include <atomic>
 
-#include "platform/SerialTermios.h"
+#include "platform/serial/SerialTermios.h"
 
 namespace Serial {
 namespace {
