@@ -23,11 +23,7 @@ void TForm1::ZBCommandChange() {
     UpdateSequence();
     // The operator's own edits, with keys or without (a paste or drop with the mouse), show the count and
     // the length alarm; the program's (a Read, Open, New, the Insert menu) leave the strip to it.
-    if (programEdits_ == 0) {
-        ShowLength(true);
-    } else {
-        lengthShownFor_ = MemoText();
-    }
+    if (programEdits_ == 0) ShowLength();
 }
 
 // Keys themselves change nothing: a key that edits the text is seen as that change.
@@ -37,22 +33,19 @@ void TForm1::ZBCommandKeyPress(QObject*, QChar&) {
 
 void TForm1::ZBCommandKeyUp(QObject*, int, Qt::KeyboardModifiers) {
     UpdateSequence();
-    // A key that changed nothing (Shift, an arrow, F1) leaves a dialogue's result on the strip.
-    ShowLength(MemoText() != lengthShownFor_);
+    ShowLength();
 }
 
 // Each line break counts as two characters (CR LF); a word wrap counts nothing. The alarm shows while
-// the text is too long; otherwise a changed text clears the strip.
-void TForm1::ShowLength(bool textChanged) {
-    lengthShownFor_ = MemoText();
-    const Commands::Decoded decoded =
-        Commands::DecodeText(lengthShownFor_, Synchronized->isChecked(), MaxChar);
+// the text is too long; otherwise the strip is cleared.
+void TForm1::ShowLength() {
+    const Commands::Decoded decoded = Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar);
     SetStatusText(QString::number(decoded.count) + QStringLiteral(" characters. Maximum = ") +
                   QString::number(MaxChar));
     if (decoded.tooLong) {
         TellAlert();
         SetTellCaption(QStringLiteral("Beacon Message too long!"));
-    } else if (textChanged) {
+    } else {
         TellNeutral();
         SetTellCaption(QString());
     }

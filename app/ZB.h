@@ -202,7 +202,7 @@ public:
     void ZBCommandKeyPress(QObject* Sender, QChar& Key);
     void ZBCommandKeyUp(QObject* Sender, int Key, Qt::KeyboardModifiers Shift);
     // The count on the status line and the length alarm on the strip.
-    void ShowLength(bool textChanged);
+    void ShowLength();
     void A5wpm1Click(QObject* Sender);
 
     // ---- Sequence view (command/) --------------------------------------------------------------------
@@ -336,7 +336,6 @@ private:
     bool shown_ = false;
     QString tellCaption_;
     QByteArray unchangedText_;  // the memo's text as last loaded or saved
-    QByteArray lengthShownFor_;  // the memo's text when its count and alarm were last shown
     int programEdits_ = 0;       // the program itself is changing the memo's text
     int BeginPortChoice();
     void StartReconnect();
