@@ -1,16 +1,21 @@
 // Decoding the command memo into the listing, the memo's key handlers and the Insert menu.
 #include <QAction>
-#include <QListWidget>
 
 #include "app/ZB.h"
-#include "command/CommandTable.h"
+#include "command/SequenceRows.h"
+
+namespace {
+
+// Shows the decoded rows in the listing. Every decode shows the listing from its first row, which is
+// where an incompatible command raises its alarm when drawn.
+void ShowDecoded(TForm1& form, const QByteArray& text) {
+    form.Sequence->SetRows(Commands::DecodeRows(text, form.Synchronized->isChecked()));
+}
+
+}  // namespace
 
 void TForm1::UpdateSequence() {
-    Sequence->clear();
-    Sequence->addItems(Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar).rows);
-    // Every decode shows the listing from its first row, which is where an incompatible command raises
-    // its alarm when drawn.
-    Sequence->scrollToTop();
+    ShowDecoded(*this, MemoText());
 }
 
 void TForm1::ZBCommandKeyPress(QObject*, QChar&) {
@@ -20,12 +25,13 @@ void TForm1::ZBCommandKeyPress(QObject*, QChar&) {
 
 void TForm1::ZBCommandKeyUp(QObject*, int, Qt::KeyboardModifiers) {
     Modified = true;
+    const QByteArray text = MemoText();
+    ShowDecoded(*this, text);
     // Each line break counts as two characters (CR LF); a word wrap counts nothing.
-    UpdateSequence();
-    const Commands::Decoded decoded = Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar);
-    SetStatusText(QString::number(decoded.count) + QStringLiteral(" characters. Maximum = ") +
+    const qsizetype count = text.size();
+    SetStatusText(QString::number(count) + QStringLiteral(" characters. Maximum = ") +
                   QString::number(MaxChar));
-    if (decoded.tooLong) {
+    if (count > MaxChar) {
         TellAlert();
         SetTellCaption(QStringLiteral("Beacon Message too long!"));
     } else {

@@ -3,7 +3,6 @@
 // IBeaconHost methods below.
 #include <QAction>
 #include <QApplication>
-#include <QListWidget>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>

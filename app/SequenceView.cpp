@@ -1,13 +1,15 @@
 #include "app/SequenceView.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QHash>
-#include <QListWidget>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 #include "app/ZB.h"
 #include "command/CommandTable.h"
@@ -105,9 +107,167 @@ QAbstractItemDelegate* CreateSequenceDelegate(TForm1* form, QObject* parent) {
     return new TSequenceDelegate(form, parent);
 }
 
+QString RowKindDescription(TRowKind kind) {
+    switch (kind) {
+        case TRowKind::Command:
+            return QStringLiteral("command");
+        case TRowKind::Message:
+            return QStringLiteral("text sent in Morse");
+        case TRowKind::Incompatible:
+            return QStringLiteral("not supported by a synchronized beacon");
+        case TRowKind::Notice:
+            break;
+    }
+    return QStringLiteral("notice");
+}
+
+// ---- Rows --------------------------------------------------------------------------------------------
+
+TSequenceModel::TSequenceModel(std::function<bool()> synchronized, QObject* parent)
+    : QAbstractListModel(parent), synchronized_(std::move(synchronized)) {}
+
+void TSequenceModel::SetRows(Commands::SequenceRows rows) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    notices_.clear();
+    endResetModel();
+}
+
+void TSequenceModel::AddNotice(const QString& line) {
+    const int row = rowCount();
+    beginInsertRows(QModelIndex(), row, row);
+    notices_ << line;
+    endInsertRows();
+}
+
+void TSequenceModel::Clear() {
+    SetRows(Commands::SequenceRows());
+}
+
+int TSequenceModel::rowCount(const QModelIndex& parent) const {
+    if (parent.isValid()) return 0;
+    return static_cast<int>(rows_.size() + notices_.size());
+}
+
+QString TSequenceModel::Text(int row) const {
+    if (row < 0) return QString();
+    if (row < rows_.size()) return rows_.Text(row);
+    return notices_.value(row - rows_.size());
+}
+
+// The kind follows the option as it is now, as the row's colour does when it is next drawn.
+TRowKind TSequenceModel::Kind(int row) const {
+    if (row < 0 || row >= rows_.size()) return TRowKind::Notice;
+    if (rows_.KindOf(row) == Commands::SequenceRows::Kind::Message) return TRowKind::Message;
+    if (synchronized_() && Commands::IsIncompatibleWithSynchronized(rows_.Letter(row)))
+        return TRowKind::Incompatible;
+    return TRowKind::Command;
+}
+
+QVariant TSequenceModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) return QVariant();
+    switch (role) {
+        case Qt::DisplayRole:
+            return Text(index.row());
+        case Qt::AccessibleTextRole:
+            return TrimControls(Text(index.row()));  // the text as drawn
+        case Qt::AccessibleDescriptionRole:
+            return RowKindDescription(Kind(index.row()));
+        default:
+            return QVariant();
+    }
+}
+
+// ---- The list ----------------------------------------------------------------------------------------
+
+TSequenceList::TSequenceList(std::function<bool()> synchronized, QWidget* parent)
+    : QListView(parent),
+      model_(new TSequenceModel(std::move(synchronized), this)),
+      countPause_(new QTimer(this)) {
+    setModel(model_);
+    setUniformItemSizes(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    countPause_->setSingleShot(true);
+    countPause_->setInterval(kCountAnnouncementMs);
+    connect(countPause_, &QTimer::timeout, this, [this] {
+        if (!countPending_) return;
+        countPending_ = false;
+        AnnounceCount();
+        countPause_->start();
+    });
+    AnnounceCount();
+}
+
+void TSequenceList::SetRows(Commands::SequenceRows rows) {
+    model_->SetRows(std::move(rows));
+    scrollToTop();
+    CountChanged();
+}
+
+void TSequenceList::addItem(const QString& line) {
+    model_->AddNotice(line);
+    CountChanged();
+}
+
+void TSequenceList::clear() {
+    model_->Clear();
+    CountChanged();
+}
+
+int TSequenceList::count() const {
+    return model_->rowCount();
+}
+
+QString TSequenceList::RowText(int row) const {
+    return model_->Text(row);
+}
+
+TRowKind TSequenceList::RowKind(int row) const {
+    return model_->Kind(row);
+}
+
+int TSequenceList::currentRow() const {
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void TSequenceList::setCurrentRow(int row) {
+    setCurrentIndex(model_->index(row));
+}
+
+QRect TSequenceList::visualItemRect(const TSequenceItem& item) const {
+    return visualRect(model_->index(item.row()));
+}
+
+void TSequenceList::scrollToItem(const TSequenceItem& item) {
+    scrollTo(model_->index(item.row()));
+}
+
+QString TSequenceList::CountDescription() const {
+    const int n = count();
+    return n == 1 ? QStringLiteral("1 row") : QString::number(n) + QStringLiteral(" rows");
+}
+
+// The first change after a quiet spell is told at once; changes during the pause that follows are told
+// together at its end.
+void TSequenceList::CountChanged() {
+    if (countPause_->isActive()) {
+        countPending_ = true;
+        return;
+    }
+    AnnounceCount();
+    countPause_->start();
+}
+
+void TSequenceList::AnnounceCount() {
+    const QString description = CountDescription();
+    if (description != accessibleDescription()) setAccessibleDescription(description);
+}
+
+// ---- Drawing -----------------------------------------------------------------------------------------
+
 void TForm1::SequenceDrawItem(TCanvas& Canvas, int Index, const QRect& Rect) {
-    const QListWidgetItem* item = Sequence->item(Index);
-    const QString s = item ? item->text() : QString();
+    const QString s = Sequence->RowText(Index);
     const bool startsWithLetter = !s.isEmpty() && s.at(0).unicode() >= 'A' && s.at(0).unicode() <= 'Z';
     if (!s.isEmpty() && !startsWithLetter) {
         // Message rows are white whatever the selection or the desktop's colours, so their text is black:

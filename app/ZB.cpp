@@ -9,7 +9,6 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -224,14 +223,14 @@ void TForm1::BuildControls() {
     GroupBox2 = new QGroupBox(tr("Beacon Sequence"), client_);
     GroupBox2->setObjectName("GroupBox2");
 
-    Sequence = new QListWidget(GroupBox2);
+    Sequence =
+        new TSequenceList([this] { return Synchronized != nullptr && Synchronized->isChecked(); }, GroupBox2);
     Sequence->setObjectName("Sequence");
     QPalette listPalette = Sequence->palette();
     listPalette.setColor(QPalette::Base, kSequenceColor);
     listPalette.setColor(QPalette::Text, kBlack);
     Sequence->setPalette(listPalette);
     Sequence->setFont(DesignFont("Courier New", QFont::Monospace, 15, true));
-    Sequence->setUniformItemSizes(true);
     Sequence->setItemDelegate(CreateSequenceDelegate(this, Sequence));
     Sequence->setToolTip(tr("Beacon Sequence"));
 

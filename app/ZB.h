@@ -19,6 +19,7 @@
 #include <optional>
 
 #include "app/Dialogs.h"
+#include "app/SequenceView.h"
 #include "platform/Folders.h"
 #include "link/BeaconEngine.h"
 
@@ -26,7 +27,6 @@ class QAction;
 class QActionGroup;
 class QGroupBox;
 class QLabel;
-class QListWidget;
 class QMenu;
 class QMimeData;
 class QInputMethodEvent;
@@ -92,7 +92,7 @@ public:
     QPushButton* Button1 = nullptr;
     QLabel* Tell = nullptr;
     QGroupBox* GroupBox2 = nullptr;
-    QListWidget* Sequence = nullptr;
+    TSequenceList* Sequence = nullptr;
 
     QMenu* File1 = nullptr;
     QAction* new1 = nullptr;
