@@ -275,11 +275,9 @@ void TForm1::SequenceDrawItem(TCanvas& Canvas, int Index, const QRect& Rect) {
         Canvas.Brush = QColor(255, 255, 255);
         Canvas.FontColor = QColor(0, 0, 0);
     }
-    if (Synchronized->isChecked() && !s.isEmpty() && Commands::IsIncompatibleWithSynchronized(s.at(0))) {
+    // Drawing only colours: the incompatibility alarm follows the decoded text (UpdateSequence).
+    if (Synchronized->isChecked() && !s.isEmpty() && Commands::IsIncompatibleWithSynchronized(s.at(0)))
         Canvas.Brush = QColor(255, 0, 0);
-        TellAlert();
-        SetTellCaption(QStringLiteral("Contains commands incompatible with Synchronized Beacon!"));
-    }
     if (s.contains(QLatin1String("GPS Menu"))) Canvas.Brush = QColor(255, 0, 0);
 
     QPainter* p = Canvas.Painter;

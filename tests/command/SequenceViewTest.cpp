@@ -153,7 +153,7 @@ TEST_F(SequenceView, IncompatibleCommandsAreRedOnlyInSynchronizedMode) {
     EXPECT_EQ(form->TellCaption(), "");
 }
 
-TEST_F(SequenceView, EveryDecodeShowsTheListingFromTheTopAndSoRaisesTheAlarm) {
+TEST_F(SequenceView, EveryDecodeShowsTheListingFromTheTopAndRaisesTheAlarm) {
     form->Synchronized->trigger();
     Show("A" + QByteArray(40, 'S'));
     Render();
@@ -161,15 +161,42 @@ TEST_F(SequenceView, EveryDecodeShowsTheListingFromTheTopAndSoRaisesTheAlarm) {
     form->Sequence->setCurrentRow(form->Sequence->count() - 1);
     Render();
     ASSERT_GT(form->Sequence->verticalScrollBar()->value(), 0);
-    // A keystroke decodes the memo again and clears the strip; drawing the first row raises the alarm.
+    // A keystroke decodes the memo again: the listing is back at its first row and the alarm is up,
+    // before anything is drawn.
+    form->SetTellCaption("");
     form->ZBCommand->setFocus();
     QTest::keyClick(form->ZBCommand, Qt::Key_End);
-    ASSERT_EQ(form->TellCaption(), "");
+    EXPECT_EQ(form->TellCaption(), "Contains commands incompatible with Synchronized Beacon!");
     const QImage image = Render();
     EXPECT_EQ(form->Sequence->verticalScrollBar()->value(), 0);
     EXPECT_EQ(form->Sequence->currentRow(), -1);
     EXPECT_EQ(Fill(image, 0), kRed);
+}
+
+// The alarm follows the text, not the drawing: an incompatible command below the rows on screen raises
+// it at once, and it goes with the command at the next key release, the length alarm taking its place
+// when the text is too long.
+TEST_F(SequenceView, AnIncompatibleCommandOutOfViewRaisesTheAlarm) {
+    form->Synchronized->trigger();
+    form->SetTellCaption("untouched");
+    Show(QByteArray(40, 'S') + "A");
     EXPECT_EQ(form->TellCaption(), "Contains commands incompatible with Synchronized Beacon!");
+    EXPECT_EQ(form->TellColor(), kRed);
+    EXPECT_EQ(form->TellFontColor(), kWhite);
+    const QImage image = Render();
+    ASSERT_GT(form->Sequence->visualItemRect(form->Sequence->item(40)).top(), image.height());
+
+    // Too long as well: the incompatibility alarm goes first.
+    form->MaxChar = 10;
+    form->ZBCommand->setFocus();
+    QTest::keyClick(form->ZBCommand, Qt::Key_End);
+    EXPECT_EQ(form->TellCaption(), "Contains commands incompatible with Synchronized Beacon!");
+    QTest::keyClick(form->ZBCommand, Qt::Key_Backspace);
+    EXPECT_EQ(form->TellCaption(), "Beacon Message too long!");
+    form->MaxChar = 99;
+    QTest::keyClick(form->ZBCommand, Qt::Key_Backspace);
+    EXPECT_EQ(form->TellCaption(), "");
+    EXPECT_EQ(form->TellColor(), kWhite);
 }
 
 TEST_F(SequenceView, InNormalModeIncompatibleCommandsRaiseNothing) {
