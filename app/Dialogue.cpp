@@ -169,6 +169,7 @@ void TForm1::StopCountdown() {
 }
 
 void TForm1::SetBusy(bool busy) {
+    busy_ = busy;
     if (busy) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
     } else {

@@ -261,7 +261,9 @@ void TSequenceList::CountChanged() {
 
 void TSequenceList::AnnounceCount() {
     const QString description = CountDescription();
-    if (description != accessibleDescription()) setAccessibleDescription(description);
+    if (description == accessibleDescription()) return;
+    setAccessibleDescription(description);
+    emit CountAnnouncement(description);
 }
 
 // ---- Drawing -----------------------------------------------------------------------------------------

@@ -88,6 +88,10 @@ public:
     QString CountDescription() const;
     static constexpr int kCountAnnouncementMs = 500;
 
+signals:
+    // Told with the accessibility event of each new count.
+    void CountAnnouncement(const QString& description);
+
 private:
     void CountChanged();
     void AnnounceCount();

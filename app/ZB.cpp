@@ -193,15 +193,22 @@ void TForm1::BuildControls() {
     ZBCommand->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     ZBCommand->setTabChangesFocus(true);
     ZBCommand->setToolTip(tr("Beacon Command String"));
+    ZBCommand->setAccessibleName(tr("Beacon Command String"));
+    ZBCommand->setAccessibleDescription(
+        tr("Upper-case letters are commands; every other character is text that the beacon sends in Morse"));
     ZBCommand->setPlainText("PSDvvvSQSZ");
     ZBCommand->installEventFilter(this);
 
-    ReadBeacon = new QPushButton(tr("Read Beacon"), GroupBox1);
+    // Alt+R, Alt+P and Alt+V press the buttons.
+    ReadBeacon = new QPushButton(tr("&Read Beacon"), GroupBox1);
     ReadBeacon->setObjectName("ReadBeacon");
-    ProgramBeacon = new QPushButton(tr("Program Beacon"), GroupBox1);
+    ReadBeacon->setAccessibleDescription(tr("Copies the beacon's command string into the memo"));
+    ProgramBeacon = new QPushButton(tr("&Program Beacon"), GroupBox1);
     ProgramBeacon->setObjectName("ProgramBeacon");
-    Button1 = new QPushButton(tr("Verify Beacon"), GroupBox1);
+    ProgramBeacon->setAccessibleDescription(tr("Sends the memo's command string to the beacon"));
+    Button1 = new QPushButton(tr("&Verify Beacon"), GroupBox1);
     Button1->setObjectName("Button1");
+    Button1->setAccessibleDescription(tr("Checks that the beacon holds the memo's command string"));
     for (QPushButton* button : {ReadBeacon, ProgramBeacon, Button1})
         button->setAutoDefault(false);
     connect(ReadBeacon, &QPushButton::clicked, this, [this] { Guard([&] { ReadBeaconClick(ReadBeacon); }); });
@@ -209,8 +216,9 @@ void TForm1::BuildControls() {
             [this] { Guard([&] { ProgramBeaconClick(ProgramBeacon); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { Guard([&] { Button1Click(Button1); }); });
 
-    Tell = new QLabel(GroupBox1);
+    Tell = new TAlertStrip(GroupBox1);
     Tell->setObjectName("Tell");
+    Tell->setAccessibleDescription(tr("What to do next, the beacon dialogue's progress and the alarms"));
     Tell->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Tell->setLineWidth(1);
     Tell->setAlignment(Qt::AlignCenter);
@@ -233,6 +241,7 @@ void TForm1::BuildControls() {
     Sequence->setFont(DesignFont("Courier New", QFont::Monospace, 15, true));
     Sequence->setItemDelegate(CreateSequenceDelegate(this, Sequence));
     Sequence->setToolTip(tr("Beacon Sequence"));
+    Sequence->setAccessibleName(tr("Beacon Sequence"));
 
     StatusBar1 = statusBar();
     StatusBar1->setObjectName("StatusBar1");
@@ -240,12 +249,15 @@ void TForm1::BuildControls() {
     statusText_ = new QLabel(StatusBar1);
     statusText_->setObjectName("StatusText");
     statusText_->setTextFormat(Qt::PlainText);
+    statusText_->setAccessibleDescription(
+        tr("The number of characters against the limit, or the beacon dialogue's progress"));
+    StatusBar1->setAccessibleName(tr("Status line"));
     StatusBar1->addWidget(statusText_, 1);
 
-    // Tab order as designed: the memo, then the buttons in their order, then the listing.
-    setTabOrder(ZBCommand, ProgramBeacon);
-    setTabOrder(ProgramBeacon, ReadBeacon);
-    setTabOrder(ReadBeacon, Button1);
+    // Tab order: the memo, the buttons from left to right, the listing.
+    setTabOrder(ZBCommand, ReadBeacon);
+    setTabOrder(ReadBeacon, ProgramBeacon);
+    setTabOrder(ProgramBeacon, Button1);
     setTabOrder(Button1, Sequence);
 
     OpenDialog1.Filters = QStringList{tr("Text Files (*.txt)"), tr("All Files (*)")};
@@ -568,13 +580,15 @@ void TForm1::SetTellFontColor(const QColor& color) {
 
 // The strip shows one line: control characters in the caption (a line break of the memo passing
 // through the upload's ticker) are shown as spaces, while the caption itself keeps them.
+// The upload's ticker is shown but not announced: a screen reader would otherwise read every character.
 void TForm1::SetTellCaption(const QString& caption) {
+    const bool tickerStep = busy_ && IsTickerStep(tellCaption_, caption);
     tellCaption_ = caption;
     QString shown = caption;
     for (QChar& c : shown) {
         if (c.unicode() < 32) c = QLatin1Char(' ');
     }
-    Tell->setText(shown);
+    Tell->SetCaption(shown, tickerStep);
 }
 QColor TForm1::TellColor() const {
     return Tell->palette().color(QPalette::Window);

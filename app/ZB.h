@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/AlertStrip.h"
 #include "app/Dialogs.h"
 #include "app/SequenceView.h"
 #include "platform/Folders.h"
@@ -90,7 +91,7 @@ public:
     QPushButton* ReadBeacon = nullptr;
     QPushButton* ProgramBeacon = nullptr;
     QPushButton* Button1 = nullptr;
-    QLabel* Tell = nullptr;
+    TAlertStrip* Tell = nullptr;
     QGroupBox* GroupBox2 = nullptr;
     TSequenceList* Sequence = nullptr;
 
@@ -318,6 +319,7 @@ private:
     QWidget* client_ = nullptr;
     bool shown_ = false;
     QString tellCaption_;
+    bool busy_ = false;  // the upload runs: the strip's caption is its ticker
     int BeginPortChoice();
     void StartReconnect();
     int portChoice_ = 0;         // counts the port choices; a choice whose pause saw another gives way
