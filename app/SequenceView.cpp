@@ -1,5 +1,6 @@
 #include "app/SequenceView.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QFontInfo>
@@ -202,6 +203,7 @@ void TSequenceList::SetRows(Commands::SequenceRows rows) {
     model_->SetRows(std::move(rows));
     scrollToTop();
     CountChanged();
+    KeepFocus();
 }
 
 void TSequenceList::addItem(const QString& line) {
@@ -212,6 +214,15 @@ void TSequenceList::addItem(const QString& line) {
 void TSequenceList::clear() {
     model_->Clear();
     CountChanged();
+    KeepFocus();
+}
+
+// The row that had the focus is gone with the old rows: assistive technology is told that the focus is
+// on the list itself (a Read emptying the listing while the operator is in it).
+void TSequenceList::KeepFocus() {
+    if (!hasFocus()) return;
+    QAccessibleEvent event(this, QAccessible::Focus);
+    QAccessible::updateAccessibility(&event);
 }
 
 int TSequenceList::count() const {

@@ -95,6 +95,7 @@ signals:
 private:
     void CountChanged();
     void AnnounceCount();
+    void KeepFocus();
 
     TSequenceModel* model_;
     QTimer* countPause_;

@@ -5,12 +5,14 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 
+#include "app/FocusReturn.h"
 #include "support/BeaconRig.h"
 #include "support/FormHarness.h"
 
@@ -172,6 +174,25 @@ TEST_F(Accessibility, KeyboardReachesTheButtonsAndTheMenus) {
     EXPECT_TRUE(form->GPSSlots[1]->isChecked());
     EXPECT_TRUE(Accessible(form->GPSMenu)->child(1)->state().checked);
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->Sequence));  // back where it was
+}
+
+// A dialog takes the focus away; when it goes, the window that had the focus gets it back, in the same
+// control (a desktop without a window manager would leave no window with the keyboard).
+TEST_F(Accessibility, TheFocusComesBackAfterADialog) {
+    form->Sequence->setFocus();
+    {
+        const TFocusReturn focusReturn(form);
+        QWidget dialog;
+        auto* edit = new QLineEdit(&dialog);
+        dialog.show();
+        dialog.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        edit->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), edit);
+        dialog.hide();
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == form->Sequence; }));
+    EXPECT_EQ(QApplication::activeWindow(), form);
 }
 
 // A Program operation of a synchronized beacon that sets one slot: each new caption of the strip is

@@ -110,13 +110,19 @@ class Events:
 
     def __init__(self):
         self.seen = []
+        self.focused = []  # names of the objects that got the focus, in order
         self.listener = Atspi.EventListener.new(self.on_event)
         self.listener.register("object:property-change:accessible-name")
         self.listener.register("object:property-change:accessible-description")
+        self.listener.register("object:state-changed:focused")
 
     def on_event(self, event):
         try:
             source = event.source
+            if event.type.startswith("object:state-changed:focused"):
+                if event.detail1:
+                    self.focused.append(source.get_name())
+                return
             role = source.get_role_name()
             text = source.get_description() if event.type.endswith("description") else source.get_name()
         except GLib.Error:
@@ -185,7 +191,8 @@ def main():
         buttons = {name: find(frame, "push button", name) for name in ("Read Beacon", "Program Beacon",
                                                                        "Verify Beacon")}
         check(all(buttons.values()), "the three buttons are named by their captions")
-        check([key_binding(b) for b in buttons.values()] == ["Alt+R", "Alt+P", "Alt+V"],
+        buttons = list(buttons.values())
+        check([key_binding(b) for b in buttons] == ["Alt+R", "Alt+P", "Alt+V"],
               "the buttons' key bindings are Alt+R, Alt+P and Alt+V")
         gps = find(frame, "menu item", "GPS")
         slots = children(children(gps)[0]) if gps is not None and gps.get_child_count() else []
@@ -197,14 +204,24 @@ def main():
         box = memo.get_extents(Atspi.CoordType.SCREEN)
         Atspi.generate_mouse_event(box.x + box.width // 2, box.y + box.height // 2, "b1c")
         check(wait_for(lambda: "focused" in states(memo), 10), "the memo has the keyboard focus")
-        # Tab goes from the memo to Read Beacon (a key typed in the memo would count as a change there,
-        # and Read would first offer to save it).
-        press(TAB)
-        check(wait_for(lambda: "focused" in states(buttons["Read Beacon"]), 10), "Tab: Read Beacon has the focus")
+        # Tab goes memo, Read, Program, Verify, listing.
+        focus_order = ["Read Beacon", "Program Beacon", "Verify Beacon", "Beacon Sequence"]
+        for name in focus_order:
+            press(TAB)
+            wait_for(lambda: name in events.focused, 10)
+        check([n for n in events.focused if n in focus_order] == focus_order,
+              "Tab moves the focus memo, Read, Program, Verify, listing: %s" % events.focused)
+
+        # Alt+R in the listing starts a read: the strip's new caption is announced.
         del events.seen[:]
+        del events.focused[:]
         press(ord("r"), ALT)
         check(wait_for(lambda: CHECK_JUMPER in events.said("accessible-name", "alert")),
               "Alt+R: the strip announces '%s'" % CHECK_JUMPER)
+        # The read empties the listing, and the row that had the focus goes with it: the focus is the
+        # list's.
+        check(wait_for(lambda: "Beacon Sequence" in events.focused, 10),
+              "the focus stays on the emptied listing: %s" % events.focused)
 
         # The beacon is switched on: the read fills the memo and the listing, takes the slots and adds
         # the notice.
