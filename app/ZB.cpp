@@ -525,19 +525,28 @@ QString TForm1::SettingsPath() const {
 
 // ---- Shared surfaces ---------------------------------------------------------------------------------
 
+// Paragraph and line separators are the memo's line breaks; outside the memo they are CR LF. Written
+// straight into the result, as every keystroke asks for the whole text.
 QByteArray TForm1::MemoText() const {
-    QString text = ZBCommand->document()->toRawText();
-    // Paragraph and line separators are the memo's line breaks; outside the memo they are CR LF.
-    QString out;
-    out.reserve(text.size() + 16);
+    const QString text = ZBCommand->document()->toRawText();
+    const auto isBreak = [](char16_t c) {
+        return c == QChar::ParagraphSeparator || c == QChar::LineSeparator || c == u'\n';
+    };
+    qsizetype breaks = 0;
+    for (QChar c : text)
+        breaks += isBreak(c.unicode()) ? 1 : 0;
+    QByteArray out(text.size() + breaks, Qt::Uninitialized);
+    char* p = out.data();
     for (QChar c : text) {
-        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator || c == QLatin1Char('\n')) {
-            out += QLatin1String("\r\n");
+        const char16_t u = c.unicode();
+        if (isBreak(u)) {
+            *p++ = '\r';
+            *p++ = '\n';
         } else {
-            out += c;
+            *p++ = u <= 0xFF ? static_cast<char>(u) : '?';  // as toLatin1 has it
         }
     }
-    return out.toLatin1();
+    return out;
 }
 
 QString MemoDisplayText(const QByteArray& text) {
