@@ -5,13 +5,12 @@
 
 namespace {
 
-class TAlertStripAccessible : public QAccessibleWidget {
+class AlertStripAccessible : public QAccessibleWidget {
 public:
-    explicit TAlertStripAccessible(TAlertStrip* strip)
-        : QAccessibleWidget(strip, QAccessible::AlertMessage) {}
+    explicit AlertStripAccessible(AlertStrip* strip) : QAccessibleWidget(strip, QAccessible::AlertMessage) {}
 
     QString text(QAccessible::Text t) const override {
-        const auto* strip = static_cast<const TAlertStrip*>(widget());
+        const auto* strip = static_cast<const AlertStrip*>(widget());
         if (t == QAccessible::Name) return strip->Announced();
         if (t == QAccessible::Description) return strip->accessibleDescription();
         return QAccessibleWidget::text(t);
@@ -19,14 +18,14 @@ public:
 };
 
 QAccessibleInterface* AlertStripFactory(const QString& classname, QObject* object) {
-    if (classname == QLatin1String("TAlertStrip") && object != nullptr && object->isWidgetType())
-        return new TAlertStripAccessible(static_cast<TAlertStrip*>(object));
+    if (classname == QLatin1String("AlertStrip") && object != nullptr && object->isWidgetType())
+        return new AlertStripAccessible(static_cast<AlertStrip*>(object));
     return nullptr;
 }
 
 }  // namespace
 
-TAlertStrip::TAlertStrip(QWidget* parent) : QLabel(parent) {
+AlertStrip::AlertStrip(QWidget* parent) : QLabel(parent) {
     static const bool installed = [] {
         QAccessible::installFactory(&AlertStripFactory);
         return true;
@@ -37,7 +36,7 @@ TAlertStrip::TAlertStrip(QWidget* parent) : QLabel(parent) {
     setAccessibleName(QStringLiteral("Alert strip"));
 }
 
-void TAlertStrip::SetCaption(const QString& caption, bool quiet) {
+void AlertStrip::SetCaption(const QString& caption, bool quiet) {
     setText(caption);
     if (quiet || caption == announced_) return;
     announced_ = caption;

@@ -7,10 +7,10 @@
 #include <QLabel>
 #include <QString>
 
-class TAlertStrip : public QLabel {
+class AlertStrip : public QLabel {
     Q_OBJECT
 public:
-    explicit TAlertStrip(QWidget* parent = nullptr);
+    explicit AlertStrip(QWidget* parent = nullptr);
 
     // Shows `caption`. Unless `quiet`, a caption other than the one last announced is announced.
     void SetCaption(const QString& caption, bool quiet);

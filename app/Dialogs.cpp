@@ -18,7 +18,7 @@ QString ApplicationTitle() {
 // Shows a configured file dialog; the filters become "Name (*.ext)" entries.
 bool RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const TFileDialogRequest& request,
                    QString& chosen) {
-    const TFocusReturn focus(parent);
+    const FocusReturn focus(parent);
     QFileDialog dialog(parent);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::AnyFile : QFileDialog::AnyFile);
@@ -37,7 +37,7 @@ bool RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const TFileDia
 }  // namespace
 
 IDialogs::TAnswer QtDialogs::Warning(const QString& title, const QString& text) {
-    const TFocusReturn focus(parent_);
+    const FocusReturn focus(parent_);
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent_);
     QPushButton* yes = box.addButton(QObject::tr("&Yes"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QObject::tr("&No"), QMessageBox::NoRole);
@@ -48,7 +48,7 @@ IDialogs::TAnswer QtDialogs::Warning(const QString& title, const QString& text) 
 }
 
 void QtDialogs::Message(const QString& title, const QString& text) {
-    const TFocusReturn focus(parent_);
+    const FocusReturn focus(parent_);
     // Lines of the program's texts are separated by CR LF; the label breaks lines at LF alone.
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -57,7 +57,7 @@ void QtDialogs::Message(const QString& title, const QString& text) {
 }
 
 void QtDialogs::Error(const QString& text) {
-    const TFocusReturn focus(parent_);
+    const FocusReturn focus(parent_);
     QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, parent_);
     box.exec();
 }
@@ -71,7 +71,7 @@ bool QtDialogs::SaveFile(const TFileDialogRequest& request, QString& chosen) {
 }
 
 bool QtDialogs::InputQuery(const QString& title, const QString& prompt, QString& value) {
-    const TFocusReturn focus(parent_);
+    const FocusReturn focus(parent_);
     bool ok = false;
     QString entered = QInputDialog::getText(parent_, title, prompt, QLineEdit::Normal, value, &ok);
     if (ok) value = entered;

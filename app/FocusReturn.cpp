@@ -2,13 +2,13 @@
 
 #include <QApplication>
 
-TFocusReturn::TFocusReturn(QWidget* owner)
+FocusReturn::FocusReturn(QWidget* owner)
     : window_(QApplication::activeWindow()), focus_(QApplication::focusWidget()) {
     if (window_ == nullptr && owner != nullptr) window_ = owner->window();
     if (focus_ == nullptr && window_ != nullptr) focus_ = window_->focusWidget();
 }
 
-TFocusReturn::~TFocusReturn() {
+FocusReturn::~FocusReturn() {
     if (window_ == nullptr || !window_->isVisible()) return;
     window_->activateWindow();
     if (focus_ != nullptr && focus_->isVisible() && focus_->window() == window_)

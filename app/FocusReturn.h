@@ -7,12 +7,12 @@
 #include <QPointer>
 #include <QWidget>
 
-class TFocusReturn {
+class FocusReturn {
 public:
-    explicit TFocusReturn(QWidget* owner);
-    ~TFocusReturn();
-    TFocusReturn(const TFocusReturn&) = delete;
-    TFocusReturn& operator=(const TFocusReturn&) = delete;
+    explicit FocusReturn(QWidget* owner);
+    ~FocusReturn();
+    FocusReturn(const FocusReturn&) = delete;
+    FocusReturn& operator=(const FocusReturn&) = delete;
 
 private:
     QPointer<QWidget> window_;

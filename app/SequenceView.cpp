@@ -108,15 +108,15 @@ QAbstractItemDelegate* CreateSequenceDelegate(TForm1* form, QObject* parent) {
     return new TSequenceDelegate(form, parent);
 }
 
-QString RowKindDescription(TRowKind kind) {
+QString RowKindDescription(RowKind kind) {
     switch (kind) {
-        case TRowKind::Command:
+        case RowKind::Command:
             return QStringLiteral("command");
-        case TRowKind::Message:
+        case RowKind::Message:
             return QStringLiteral("text sent in Morse");
-        case TRowKind::Incompatible:
+        case RowKind::Incompatible:
             return QStringLiteral("not supported by a synchronized beacon");
-        case TRowKind::Notice:
+        case RowKind::Notice:
             break;
     }
     return QStringLiteral("notice");
@@ -124,48 +124,48 @@ QString RowKindDescription(TRowKind kind) {
 
 // ---- Rows --------------------------------------------------------------------------------------------
 
-TSequenceModel::TSequenceModel(std::function<bool()> synchronized, QObject* parent)
+SequenceModel::SequenceModel(std::function<bool()> synchronized, QObject* parent)
     : QAbstractListModel(parent), synchronized_(std::move(synchronized)) {}
 
-void TSequenceModel::SetRows(Commands::SequenceRows rows) {
+void SequenceModel::SetRows(Commands::SequenceRows rows) {
     beginResetModel();
     rows_ = std::move(rows);
     notices_.clear();
     endResetModel();
 }
 
-void TSequenceModel::AddNotice(const QString& line) {
+void SequenceModel::AddNotice(const QString& line) {
     const int row = rowCount();
     beginInsertRows(QModelIndex(), row, row);
     notices_ << line;
     endInsertRows();
 }
 
-void TSequenceModel::Clear() {
+void SequenceModel::Clear() {
     SetRows(Commands::SequenceRows());
 }
 
-int TSequenceModel::rowCount(const QModelIndex& parent) const {
+int SequenceModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid()) return 0;
     return static_cast<int>(rows_.size() + notices_.size());
 }
 
-QString TSequenceModel::Text(int row) const {
+QString SequenceModel::Text(int row) const {
     if (row < 0) return QString();
     if (row < rows_.size()) return rows_.Text(row);
     return notices_.value(row - rows_.size());
 }
 
 // The kind follows the option as it is now, as the row's colour does when it is next drawn.
-TRowKind TSequenceModel::Kind(int row) const {
-    if (row < 0 || row >= rows_.size()) return TRowKind::Notice;
-    if (rows_.KindOf(row) == Commands::SequenceRows::Kind::Message) return TRowKind::Message;
+RowKind SequenceModel::Kind(int row) const {
+    if (row < 0 || row >= rows_.size()) return RowKind::Notice;
+    if (rows_.KindOf(row) == Commands::SequenceRows::Kind::Message) return RowKind::Message;
     if (synchronized_() && Commands::IsIncompatibleWithSynchronized(rows_.Letter(row)))
-        return TRowKind::Incompatible;
-    return TRowKind::Command;
+        return RowKind::Incompatible;
+    return RowKind::Command;
 }
 
-QVariant TSequenceModel::data(const QModelIndex& index, int role) const {
+QVariant SequenceModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return QVariant();
     switch (role) {
         case Qt::DisplayRole:
@@ -181,9 +181,9 @@ QVariant TSequenceModel::data(const QModelIndex& index, int role) const {
 
 // ---- The list ----------------------------------------------------------------------------------------
 
-TSequenceList::TSequenceList(std::function<bool()> synchronized, QWidget* parent)
+SequenceList::SequenceList(std::function<bool()> synchronized, QWidget* parent)
     : QListView(parent),
-      model_(new TSequenceModel(std::move(synchronized), this)),
+      model_(new SequenceModel(std::move(synchronized), this)),
       countPause_(new QTimer(this)) {
     setModel(model_);
     setUniformItemSizes(true);
@@ -199,19 +199,19 @@ TSequenceList::TSequenceList(std::function<bool()> synchronized, QWidget* parent
     AnnounceCount();
 }
 
-void TSequenceList::SetRows(Commands::SequenceRows rows) {
+void SequenceList::SetRows(Commands::SequenceRows rows) {
     model_->SetRows(std::move(rows));
     scrollToTop();
     CountChanged();
     KeepFocus();
 }
 
-void TSequenceList::addItem(const QString& line) {
+void SequenceList::addItem(const QString& line) {
     model_->AddNotice(line);
     CountChanged();
 }
 
-void TSequenceList::clear() {
+void SequenceList::clear() {
     model_->Clear();
     CountChanged();
     KeepFocus();
@@ -219,49 +219,45 @@ void TSequenceList::clear() {
 
 // The row that had the focus is gone with the old rows: assistive technology is told that the focus is
 // on the list itself (a Read emptying the listing while the operator is in it).
-void TSequenceList::KeepFocus() {
+void SequenceList::KeepFocus() {
     if (!hasFocus()) return;
     QAccessibleEvent event(this, QAccessible::Focus);
     QAccessible::updateAccessibility(&event);
 }
 
-int TSequenceList::count() const {
+int SequenceList::count() const {
     return model_->rowCount();
 }
 
-QString TSequenceList::RowText(int row) const {
+QString SequenceList::RowText(int row) const {
     return model_->Text(row);
 }
 
-TRowKind TSequenceList::RowKind(int row) const {
-    return model_->Kind(row);
-}
-
-int TSequenceList::currentRow() const {
+int SequenceList::currentRow() const {
     const QModelIndex current = currentIndex();
     return current.isValid() ? current.row() : -1;
 }
 
-void TSequenceList::setCurrentRow(int row) {
+void SequenceList::setCurrentRow(int row) {
     setCurrentIndex(model_->index(row));
 }
 
-QRect TSequenceList::visualItemRect(const TSequenceItem& item) const {
+QRect SequenceList::visualItemRect(const SequenceItem& item) const {
     return visualRect(model_->index(item.row()));
 }
 
-void TSequenceList::scrollToItem(const TSequenceItem& item) {
+void SequenceList::scrollToItem(const SequenceItem& item) {
     scrollTo(model_->index(item.row()));
 }
 
-QString TSequenceList::CountDescription() const {
+QString SequenceList::CountDescription() const {
     const int n = count();
     return n == 1 ? QStringLiteral("1 row") : QString::number(n) + QStringLiteral(" rows");
 }
 
 // The first change after a quiet spell is told at once; changes during the pause that follows are told
 // together at its end.
-void TSequenceList::CountChanged() {
+void SequenceList::CountChanged() {
     if (countPause_->isActive()) {
         countPending_ = true;
         return;
@@ -270,7 +266,7 @@ void TSequenceList::CountChanged() {
     countPause_->start();
 }
 
-void TSequenceList::AnnounceCount() {
+void SequenceList::AnnounceCount() {
     const QString description = CountDescription();
     if (description == accessibleDescription()) return;
     setAccessibleDescription(description);

@@ -24,22 +24,22 @@ QAbstractItemDelegate* CreateSequenceDelegate(TForm1* form, QObject* parent);
 
 // What a row is, as assistive technology reads it beside the row's text (the colours say the same to
 // the eye).
-enum class TRowKind { Command, Message, Incompatible, Notice };
-QString RowKindDescription(TRowKind kind);
+enum class RowKind { Command, Message, Incompatible, Notice };
+QString RowKindDescription(RowKind kind);
 
 // The rows of the listing: the decoded rows, then any notices added after the decode.
-class TSequenceModel : public QAbstractListModel {
+class SequenceModel : public QAbstractListModel {
     Q_OBJECT
 public:
     // `synchronized` tells whether the synchronized beacon is selected at the moment a row is read.
-    TSequenceModel(std::function<bool()> synchronized, QObject* parent);
+    SequenceModel(std::function<bool()> synchronized, QObject* parent);
 
     void SetRows(Commands::SequenceRows rows);
     void AddNotice(const QString& line);
     void Clear();
 
     QString Text(int row) const;
-    TRowKind Kind(int row) const;
+    RowKind Kind(int row) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -51,22 +51,22 @@ private:
 };
 
 // One row of the listing, as the list-widget style calls hand it out: `item(i)->text()`.
-class TSequenceItem {
+class SequenceItem {
 public:
-    TSequenceItem(const TSequenceModel* model, int row) : model_(model), row_(row) {}
+    SequenceItem(const SequenceModel* model, int row) : model_(model), row_(row) {}
     QString text() const { return model_->Text(row_); }
     int row() const { return row_; }
-    const TSequenceItem* operator->() const { return this; }
+    const SequenceItem* operator->() const { return this; }
 
 private:
-    const TSequenceModel* model_;
+    const SequenceModel* model_;
     int row_;
 };
 
-class TSequenceList : public QListView {
+class SequenceList : public QListView {
     Q_OBJECT
 public:
-    explicit TSequenceList(std::function<bool()> synchronized, QWidget* parent = nullptr);
+    explicit SequenceList(std::function<bool()> synchronized, QWidget* parent = nullptr);
 
     // Shows freshly decoded rows from the first row, with nothing selected.
     void SetRows(Commands::SequenceRows rows);
@@ -76,12 +76,11 @@ public:
 
     int count() const;
     QString RowText(int row) const;
-    TRowKind RowKind(int row) const;
-    TSequenceItem item(int row) const { return TSequenceItem(model_, row); }
+    SequenceItem item(int row) const { return SequenceItem(model_, row); }
     int currentRow() const;
     void setCurrentRow(int row);
-    QRect visualItemRect(const TSequenceItem& item) const;
-    void scrollToItem(const TSequenceItem& item);
+    QRect visualItemRect(const SequenceItem& item) const;
+    void scrollToItem(const SequenceItem& item);
 
     // The row count as assistive technology hears it: the list's description, refreshed when the count
     // changes, but at most once per kCountAnnouncementMs so that typing does not flood the listener.
@@ -97,7 +96,7 @@ private:
     void AnnounceCount();
     void KeepFocus();
 
-    TSequenceModel* model_;
+    SequenceModel* model_;
     QTimer* countPause_;
     bool countPending_ = false;
 };

@@ -216,7 +216,7 @@ void TForm1::BuildControls() {
             [this] { Guard([&] { ProgramBeaconClick(ProgramBeacon); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { Guard([&] { Button1Click(Button1); }); });
 
-    Tell = new TAlertStrip(GroupBox1);
+    Tell = new AlertStrip(GroupBox1);
     Tell->setObjectName("Tell");
     Tell->setAccessibleDescription(tr("What to do next, the beacon dialogue's progress and the alarms"));
     Tell->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -232,7 +232,7 @@ void TForm1::BuildControls() {
     GroupBox2->setObjectName("GroupBox2");
 
     Sequence =
-        new TSequenceList([this] { return Synchronized != nullptr && Synchronized->isChecked(); }, GroupBox2);
+        new SequenceList([this] { return Synchronized != nullptr && Synchronized->isChecked(); }, GroupBox2);
     Sequence->setObjectName("Sequence");
     QPalette listPalette = Sequence->palette();
     listPalette.setColor(QPalette::Base, kSequenceColor);

@@ -91,9 +91,9 @@ public:
     QPushButton* ReadBeacon = nullptr;
     QPushButton* ProgramBeacon = nullptr;
     QPushButton* Button1 = nullptr;
-    TAlertStrip* Tell = nullptr;
+    AlertStrip* Tell = nullptr;
     QGroupBox* GroupBox2 = nullptr;
-    TSequenceList* Sequence = nullptr;
+    SequenceList* Sequence = nullptr;
 
     QMenu* File1 = nullptr;
     QAction* new1 = nullptr;

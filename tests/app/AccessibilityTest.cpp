@@ -130,7 +130,7 @@ TEST_F(Accessibility, RowCountIsToldWithoutFlooding) {
     form->SetMemoText("");
     form->UpdateSequence();
     ASSERT_TRUE(QTest::qWaitFor([&] { return DescriptionOf(form->Sequence) == "0 rows"; }));
-    const QSignalSpy told(form->Sequence, &TSequenceList::CountAnnouncement);
+    const QSignalSpy told(form->Sequence, &SequenceList::CountAnnouncement);
     form->ZBCommand->setFocus();
     for (int i = 0; i < 12; ++i)
         QTest::keyClick(form->ZBCommand, 'K');  // one command row each
@@ -181,7 +181,7 @@ TEST_F(Accessibility, KeyboardReachesTheButtonsAndTheMenus) {
 TEST_F(Accessibility, TheFocusComesBackAfterADialog) {
     form->Sequence->setFocus();
     {
-        const TFocusReturn focusReturn(form);
+        const FocusReturn focusReturn(form);
         QWidget dialog;
         auto* edit = new QLineEdit(&dialog);
         dialog.show();
@@ -207,7 +207,7 @@ TEST(StripAnnouncements, EachNewCaptionOnceAndNeverTheTicker) {
     form.Synchronized->trigger();
     form.GPSSlots[6]->trigger();  // second 30 of even minutes, which the beacon lacks
     form.SetMemoText("PSDvvvSQSZ");
-    const QSignalSpy announced(form.Tell, &TAlertStrip::Announcement);
+    const QSignalSpy announced(form.Tell, &AlertStrip::Announcement);
 
     form.ProgramBeacon->click();
     form.ProgramBeacon->click();  // the same caption again is not news
