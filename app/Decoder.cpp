@@ -1,29 +1,47 @@
 // Decoding the command memo into the listing, the memo's key handlers and the Insert menu.
 #include <QAction>
 #include <QLabel>
-#include <QListWidget>
+#include <utility>
 
 #include "app/ZB.h"
 #include "command/CommandTable.h"
+#include "command/SequenceRows.h"
+
+namespace {
+
+// Shows the decoded rows in the listing, from its first row, and the capitals hint. A text that holds a
+// command the synchronized beacon cannot carry raises the alarm, wherever in the listing that command
+// is; nothing here clears the alarm. True when the alarm is raised.
+bool ShowDecoded(TForm1& form, const QByteArray& text) {
+    const bool synchronized = form.Synchronized->isChecked();
+    Commands::SequenceRows rows = Commands::DecodeRows(text, synchronized);
+    const bool incompatible = synchronized && rows.AnyIncompatible();
+    form.Sequence->SetRows(std::move(rows));
+    form.CapitalsHint->setVisible(Commands::HasCapitalCallsign(text));
+    if (incompatible) {
+        form.TellAlert();
+        form.SetTellCaption(QStringLiteral("Contains commands incompatible with Synchronized Beacon!"));
+    }
+    return incompatible;
+}
+
+}  // namespace
 
 void TForm1::UpdateSequence() {
-    const Commands::Decoded decoded = Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar);
-    Sequence->clear();
-    Sequence->addItems(decoded.rows);
-    CapitalsHint->setVisible(decoded.capitalCallsign);
-    // Every decode shows the listing from its first row, which is where an incompatible command raises
-    // its alarm when drawn.
-    Sequence->scrollToTop();
+    ShowDecoded(*this, MemoText());
 }
 
 // Whatever changed the text (typing, a paste or drop with the mouse, the Insert menu, a load), the
-// listing follows it, and the text counts as changed exactly while it differs from the file's.
+// listing follows it, and the text counts as changed exactly while it differs from the file's. The
+// operator's own edits, with keys or without (a paste or drop with the mouse), also show the count and
+// the length alarm; the program's (a Read, Open, New, the Insert menu) leave the strip to it.
 void TForm1::ZBCommandChange() {
     Modified = MemoText() != unchangedText_;
-    UpdateSequence();
-    // The operator's own edits, with keys or without (a paste or drop with the mouse), show the count and
-    // the length alarm; the program's (a Read, Open, New, the Insert menu) leave the strip to it.
-    if (programEdits_ == 0) ShowLength();
+    if (programEdits_ == 0) {
+        ShowLength();
+    } else {
+        UpdateSequence();
+    }
 }
 
 // Keys themselves change nothing: a key that edits the text is seen as that change.
@@ -32,17 +50,18 @@ void TForm1::ZBCommandKeyPress(QObject*, QChar&) {
 }
 
 void TForm1::ZBCommandKeyUp(QObject*, int, Qt::KeyboardModifiers) {
-    UpdateSequence();
     ShowLength();
 }
 
-// Each line break counts as two characters (CR LF); a word wrap counts nothing. The alarm shows while
-// the text is too long; otherwise the strip is cleared.
+// Each line break counts as two characters (CR LF); a word wrap counts nothing. The incompatibility
+// alarm goes before the length alarm and the neutral strip.
 void TForm1::ShowLength() {
-    const Commands::Decoded decoded = Commands::DecodeText(MemoText(), Synchronized->isChecked(), MaxChar);
-    SetStatusText(QString::number(decoded.count) + QStringLiteral(" characters. Maximum = ") +
-                  QString::number(MaxChar));
-    if (decoded.tooLong) {
+    const QByteArray text = MemoText();
+    const bool incompatible = ShowDecoded(*this, text);
+    const qsizetype count = text.size();
+    SetStatusText(QString::number(count) + QStringLiteral(" characters. Maximum = ") + QString::number(MaxChar));
+    if (incompatible) return;
+    if (count > MaxChar) {
         TellAlert();
         SetTellCaption(QStringLiteral("Beacon Message too long!"));
     } else {

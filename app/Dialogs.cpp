@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include "app/FocusReturn.h"
 #include "platform/WebBrowser.h"
 
 namespace {
@@ -18,6 +19,7 @@ QString ApplicationTitle() {
 // Shows a configured file dialog; the filters become "Name (*.ext)" entries.
 bool RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const TFileDialogRequest& request,
                    QString& chosen) {
+    const FocusReturn focus(parent);
     QFileDialog dialog(parent);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::AnyFile : QFileDialog::AnyFile);
@@ -36,6 +38,7 @@ bool RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const TFileDia
 }  // namespace
 
 IDialogs::TAnswer QtDialogs::Warning(const QString& title, const QString& text) {
+    const FocusReturn focus(parent_);
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent_);
     QPushButton* yes = box.addButton(QObject::tr("&Yes"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QObject::tr("&No"), QMessageBox::NoRole);
@@ -49,6 +52,7 @@ IDialogs::TAnswer QtDialogs::Warning(const QString& title, const QString& text) 
 }
 
 void QtDialogs::Message(const QString& title, const QString& text) {
+    const FocusReturn focus(parent_);
     // Lines of the program's texts are separated by CR LF; the label breaks lines at LF alone.
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -57,6 +61,7 @@ void QtDialogs::Message(const QString& title, const QString& text) {
 }
 
 void QtDialogs::Error(const QString& text) {
+    const FocusReturn focus(parent_);
     QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, parent_);
     box.exec();
 }
@@ -70,6 +75,7 @@ bool QtDialogs::SaveFile(const TFileDialogRequest& request, QString& chosen) {
 }
 
 bool QtDialogs::InputQuery(const QString& title, const QString& prompt, QString& value) {
+    const FocusReturn focus(parent_);
     bool ok = false;
     QString entered = QInputDialog::getText(parent_, title, prompt, QLineEdit::Normal, value, &ok);
     if (ok) value = entered;

@@ -4,7 +4,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
-#include <QListWidget>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -165,6 +164,7 @@ bool TForm1::PortReady() {
 }
 
 void TForm1::SetBusy(bool busy) {
+    busy_ = busy;
     if (busy) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
     } else {

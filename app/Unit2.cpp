@@ -23,6 +23,8 @@ TDebug::TDebug(QWidget* parent) : QWidget(parent, Qt::Window) {
     Memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo->setAccessibleName(tr("Received from the beacon"));
+    Memo->setAccessibleDescription(tr("The text received from the beacon during the current dialogue"));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -9,7 +9,6 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -199,17 +198,24 @@ void TForm1::BuildControls() {
     ZBCommand->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     ZBCommand->setTabChangesFocus(true);
     ZBCommand->setToolTip(tr("Beacon Command String"));
+    ZBCommand->setAccessibleName(tr("Beacon Command String"));
+    ZBCommand->setAccessibleDescription(
+        tr("Upper-case letters are commands; every other character is text that the beacon sends in Morse"));
     ++programEdits_;
     ZBCommand->setPlainText("PSDvvvSQSZ");
     --programEdits_;
     ZBCommand->installEventFilter(this);
 
-    ReadBeacon = new QPushButton(tr("Read Beacon"), GroupBox1);
+    // Alt+R, Alt+P and Alt+V press the buttons.
+    ReadBeacon = new QPushButton(tr("&Read Beacon"), GroupBox1);
     ReadBeacon->setObjectName("ReadBeacon");
-    ProgramBeacon = new QPushButton(tr("Program Beacon"), GroupBox1);
+    ReadBeacon->setAccessibleDescription(tr("Copies the beacon's command string into the memo"));
+    ProgramBeacon = new QPushButton(tr("&Program Beacon"), GroupBox1);
     ProgramBeacon->setObjectName("ProgramBeacon");
-    Button1 = new QPushButton(tr("Verify Beacon"), GroupBox1);
+    ProgramBeacon->setAccessibleDescription(tr("Sends the memo's command string to the beacon"));
+    Button1 = new QPushButton(tr("&Verify Beacon"), GroupBox1);
     Button1->setObjectName("Button1");
+    Button1->setAccessibleDescription(tr("Checks that the beacon holds the memo's command string"));
     for (QPushButton* button : {ReadBeacon, ProgramBeacon, Button1})
         button->setAutoDefault(false);
     connect(ReadBeacon, &QPushButton::clicked, this, [this] { Guard([&] { ReadBeaconClick(ReadBeacon); }); });
@@ -217,8 +223,9 @@ void TForm1::BuildControls() {
             [this] { Guard([&] { ProgramBeaconClick(ProgramBeacon); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { Guard([&] { Button1Click(Button1); }); });
 
-    Tell = new QLabel(GroupBox1);
+    Tell = new AlertStrip(GroupBox1);
     Tell->setObjectName("Tell");
+    Tell->setAccessibleDescription(tr("What to do next, the beacon dialogue's progress and the alarms"));
     Tell->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Tell->setLineWidth(1);
     Tell->setAlignment(Qt::AlignCenter);
@@ -231,16 +238,17 @@ void TForm1::BuildControls() {
     GroupBox2 = new QGroupBox(tr("Beacon Sequence"), client_);
     GroupBox2->setObjectName("GroupBox2");
 
-    Sequence = new QListWidget(GroupBox2);
+    Sequence =
+        new SequenceList([this] { return Synchronized != nullptr && Synchronized->isChecked(); }, GroupBox2);
     Sequence->setObjectName("Sequence");
     QPalette listPalette = Sequence->palette();
     listPalette.setColor(QPalette::Base, kSequenceColor);
     listPalette.setColor(QPalette::Text, kBlack);
     Sequence->setPalette(listPalette);
     Sequence->setFont(DesignFont("Courier New", QFont::Monospace, 15, true));
-    Sequence->setUniformItemSizes(true);
     Sequence->setItemDelegate(CreateSequenceDelegate(this, Sequence));
     Sequence->setToolTip(tr("Beacon Sequence"));
+    Sequence->setAccessibleName(tr("Beacon Sequence"));
 
     StatusBar1 = statusBar();
     StatusBar1->setObjectName("StatusBar1");
@@ -248,6 +256,9 @@ void TForm1::BuildControls() {
     statusText_ = new QLabel(StatusBar1);
     statusText_->setObjectName("StatusText");
     statusText_->setTextFormat(Qt::PlainText);
+    statusText_->setAccessibleDescription(
+        tr("The number of characters against the limit, or the beacon dialogue's progress"));
+    StatusBar1->setAccessibleName(tr("Status line"));
     StatusBar1->addWidget(statusText_, 1);
     CapitalsHint = new QLabel(QString::fromLatin1(Commands::kCapitalsHint), StatusBar1);
     CapitalsHint->setObjectName("CapitalsHint");
@@ -255,10 +266,10 @@ void TForm1::BuildControls() {
     CapitalsHint->hide();
     StatusBar1->addPermanentWidget(CapitalsHint);
 
-    // Tab order as designed: the memo, then the buttons in their order, then the listing.
-    setTabOrder(ZBCommand, ProgramBeacon);
-    setTabOrder(ProgramBeacon, ReadBeacon);
-    setTabOrder(ReadBeacon, Button1);
+    // Tab order: the memo, the buttons from left to right, the listing.
+    setTabOrder(ZBCommand, ReadBeacon);
+    setTabOrder(ReadBeacon, ProgramBeacon);
+    setTabOrder(ProgramBeacon, Button1);
     setTabOrder(Button1, Sequence);
 
     OpenDialog1.Filters = QStringList{tr("Text Files (*.txt)"), tr("All Files (*)")};
@@ -542,19 +553,28 @@ QString TForm1::SettingsPath() const {
 
 // ---- Shared surfaces ---------------------------------------------------------------------------------
 
+// Paragraph and line separators are the memo's line breaks; outside the memo they are CR LF. Written
+// straight into the result, as every keystroke asks for the whole text.
 QByteArray TForm1::MemoText() const {
-    QString text = ZBCommand->document()->toRawText();
-    // Paragraph and line separators are the memo's line breaks; outside the memo they are CR LF.
-    QString out;
-    out.reserve(text.size() + 16);
+    const QString text = ZBCommand->document()->toRawText();
+    const auto isBreak = [](char16_t c) {
+        return c == QChar::ParagraphSeparator || c == QChar::LineSeparator || c == u'\n';
+    };
+    qsizetype breaks = 0;
+    for (QChar c : text)
+        breaks += isBreak(c.unicode()) ? 1 : 0;
+    QByteArray out(text.size() + breaks, Qt::Uninitialized);
+    char* p = out.data();
     for (QChar c : text) {
-        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator || c == QLatin1Char('\n')) {
-            out += QLatin1String("\r\n");
+        const char16_t u = c.unicode();
+        if (isBreak(u)) {
+            *p++ = '\r';
+            *p++ = '\n';
         } else {
-            out += c;
+            *p++ = u <= 0xFF ? static_cast<char>(u) : '?';  // as toLatin1 has it
         }
     }
-    return out.toLatin1();
+    return out;
 }
 
 QString MemoDisplayText(const QByteArray& text) {
@@ -599,13 +619,15 @@ void TForm1::SetTellFontColor(const QColor& color) {
 
 // The strip shows one line: control characters in the caption (a line break of the memo passing
 // through the upload's ticker) are shown as spaces, while the caption itself keeps them.
+// The upload's ticker is shown but not announced: a screen reader would otherwise read every character.
 void TForm1::SetTellCaption(const QString& caption) {
+    const bool tickerStep = busy_ && IsTickerStep(tellCaption_, caption);
     tellCaption_ = caption;
     QString shown = caption;
     for (QChar& c : shown) {
         if (c.unicode() < 32) c = QLatin1Char(' ');
     }
-    Tell->setText(shown);
+    Tell->SetCaption(shown, tickerStep);
 }
 QColor TForm1::TellColor() const {
     return Tell->palette().color(QPalette::Window);

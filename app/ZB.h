@@ -18,7 +18,9 @@
 #include <memory>
 #include <optional>
 
+#include "app/AlertStrip.h"
 #include "app/Dialogs.h"
+#include "app/SequenceView.h"
 #include "link/Backups.h"
 #include "link/BeaconEngine.h"
 #include "link/BeaconLine.h"
@@ -28,7 +30,6 @@ class QAction;
 class QActionGroup;
 class QGroupBox;
 class QLabel;
-class QListWidget;
 class QMenu;
 class QMimeData;
 class QInputMethodEvent;
@@ -93,9 +94,9 @@ public:
     QPushButton* ReadBeacon = nullptr;
     QPushButton* ProgramBeacon = nullptr;
     QPushButton* Button1 = nullptr;
-    QLabel* Tell = nullptr;
+    AlertStrip* Tell = nullptr;
     QGroupBox* GroupBox2 = nullptr;
-    QListWidget* Sequence = nullptr;
+    SequenceList* Sequence = nullptr;
     QLabel* CapitalsHint = nullptr;  // in the status bar, shown while the memo holds a callsign in capitals
 
     QMenu* File1 = nullptr;
@@ -337,6 +338,7 @@ private:
     QString tellCaption_;
     QByteArray unchangedText_;  // the memo's text as last loaded or saved
     int programEdits_ = 0;       // the program itself is changing the memo's text
+    bool busy_ = false;          // the upload runs: the strip's caption is its ticker
     int BeginPortChoice();
     void StartReconnect();
     int portChoice_ = 0;         // counts the port choices; a choice whose pause saw another gives way

@@ -1,5 +1,7 @@
 #include "command/CommandTable.h"
 
+#include "command/SequenceRows.h"
+
 namespace Commands {
 
 namespace {
@@ -62,30 +64,13 @@ bool IsIncompatibleWithSynchronized(QChar letter) {
 }
 
 QStringList Decode(const QStringList& lines, bool synchronized) {
-    QStringList listing;
-    // Entry count right after the last message character was placed; starts at a count the listing cannot
-    // have, so the first message character always opens an entry of its own, however long the text.
-    qsizetype remembered = -1;
+    SequenceRows rows(synchronized);
     for (const QString& line : lines) {
         for (QChar c : line) {
-            if (c == QLatin1Char('Z')) {
-                listing << QStringLiteral("Z End");
-                return listing;
-            }
-            if (c == QLatin1Char('*')) return listing;
-            if (const char* entry = ListingEntry(c, synchronized)) {
-                listing << QString::fromLatin1(entry);
-                continue;
-            }
-            if (listing.size() == remembered) {
-                listing.last() += c;
-            } else {
-                listing << QString(c);
-            }
-            remembered = listing.size();
+            if (!rows.Add(c.unicode())) return rows.Texts();
         }
     }
-    return listing;
+    return rows.Texts();
 }
 
 bool HasCapitalCallsign(const QByteArray& text) {
@@ -106,16 +91,13 @@ bool HasCapitalCallsign(const QByteArray& text) {
 }
 
 Decoded DecodeText(const QByteArray& text, bool synchronized, int32_t maxChar) {
+    const SequenceRows rows = DecodeRows(text, synchronized);
     Decoded result;
     result.capitalCallsign = HasCapitalCallsign(text);
-    result.rows = Decode(QString::fromLatin1(text).split(QLatin1String("\r\n")), synchronized);
+    result.rows = rows.Texts();
     result.count = text.size();
     result.tooLong = result.count > maxChar;
-    if (synchronized) {
-        for (const QString& row : result.rows) {
-            if (!row.isEmpty() && IsIncompatibleWithSynchronized(row.at(0))) result.incompatible = true;
-        }
-    }
+    result.incompatible = synchronized && rows.AnyIncompatible();
     return result;
 }
 

@@ -22,7 +22,7 @@ namespace {
 using filetest::ReadBytes;
 using filetest::WriteBytes;
 
-QStringList Rows(const QListWidget* list) {
+QStringList Rows(const SequenceList* list) {
     QStringList rows;
     for (int i = 0; i < list->count(); ++i)
         rows << list->item(i)->text();

@@ -40,9 +40,9 @@ TEST_F(MainWindow, OpensAsDesigned) {
     EXPECT_EQ(form->Sequence->item(3)->text(), "vvv");
     EXPECT_EQ(form->GroupBox1->title(), "Beacon Command String");
     EXPECT_EQ(form->GroupBox2->title(), "Beacon Sequence");
-    EXPECT_EQ(form->ReadBeacon->text(), "Read Beacon");
-    EXPECT_EQ(form->ProgramBeacon->text(), "Program Beacon");
-    EXPECT_EQ(form->Button1->text(), "Verify Beacon");
+    EXPECT_EQ(form->ReadBeacon->text(), "&Read Beacon");  // the captions with their Alt+ letters marked
+    EXPECT_EQ(form->ProgramBeacon->text(), "&Program Beacon");
+    EXPECT_EQ(form->Button1->text(), "&Verify Beacon");
     EXPECT_EQ(form->TellCaption(), "");
     EXPECT_EQ(form->TellColor(), QColor(255, 255, 255));
     EXPECT_EQ(form->StatusText(), "");

@@ -235,12 +235,12 @@ TEST_F(KeyHandlers, CharactersWithoutASingleByteFormAreRefused) {
 
 TEST_F(KeyHandlers, TabMovesTheFocusInsteadOfTyping) {
     QTest::keyPress(form->ZBCommand, Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->ProgramBeacon));
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->ReadBeacon));
     QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Tab);  // the release reaches the new focus
     EXPECT_EQ(form->MemoText(), QByteArray("PSDvvvSQSZ"));
     EXPECT_FALSE(form->Modified);  // Tab types nothing
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->ReadBeacon));
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->ProgramBeacon));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form->Button1));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

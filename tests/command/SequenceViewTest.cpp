@@ -10,7 +10,46 @@
 
 #include "support/FormHarness.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, size_t),
+                                                         void (*free_hook)(const volatile void*));
+#endif
+
 namespace {
+
+// Counts the memory blocks that this thread allocates while a count runs (through the sanitizer's
+// allocation hooks, so operator new and malloc alike).
+class AllocationCount {
+public:
+    static bool Available() {
+#if defined(__SANITIZE_ADDRESS__)
+        static const bool installed = __sanitizer_install_malloc_and_free_hooks(&OnMalloc, &OnFree) != 0;
+        return installed;
+#else
+        return false;
+#endif
+    }
+    AllocationCount() {
+        blocks_ = 0;
+        counting_ = true;
+    }
+    ~AllocationCount() {
+        counting_ = false;
+    }
+    long Blocks() const {
+        return blocks_;
+    }
+
+private:
+    static void OnMalloc(const volatile void*, size_t) {
+        if (counting_) ++blocks_;
+    }
+    static void OnFree(const volatile void*) {}
+    static thread_local bool counting_;
+    static thread_local long blocks_;
+};
+thread_local bool AllocationCount::counting_ = false;
+thread_local long AllocationCount::blocks_ = 0;
 
 const QColor kCyan(192, 255, 255);
 const QColor kWhite(255, 255, 255);
@@ -114,7 +153,7 @@ TEST_F(SequenceView, IncompatibleCommandsAreRedOnlyInSynchronizedMode) {
     EXPECT_EQ(form->TellCaption(), "");
 }
 
-TEST_F(SequenceView, EveryDecodeShowsTheListingFromTheTopAndSoRaisesTheAlarm) {
+TEST_F(SequenceView, EveryDecodeShowsTheListingFromTheTopAndRaisesTheAlarm) {
     form->Synchronized->trigger();
     Show("A" + QByteArray(40, 'S'));
     Render();
@@ -122,15 +161,42 @@ TEST_F(SequenceView, EveryDecodeShowsTheListingFromTheTopAndSoRaisesTheAlarm) {
     form->Sequence->setCurrentRow(form->Sequence->count() - 1);
     Render();
     ASSERT_GT(form->Sequence->verticalScrollBar()->value(), 0);
-    // A keystroke decodes the memo again and clears the strip; drawing the first row raises the alarm.
+    // A keystroke decodes the memo again: the listing is back at its first row and the alarm is up,
+    // before anything is drawn.
+    form->SetTellCaption("");
     form->ZBCommand->setFocus();
     QTest::keyClick(form->ZBCommand, Qt::Key_End);
-    ASSERT_EQ(form->TellCaption(), "");
+    EXPECT_EQ(form->TellCaption(), "Contains commands incompatible with Synchronized Beacon!");
     const QImage image = Render();
     EXPECT_EQ(form->Sequence->verticalScrollBar()->value(), 0);
     EXPECT_EQ(form->Sequence->currentRow(), -1);
     EXPECT_EQ(Fill(image, 0), kRed);
+}
+
+// The alarm follows the text, not the drawing: an incompatible command below the rows on screen raises
+// it at once, and it goes with the command at the next key release, the length alarm taking its place
+// when the text is too long.
+TEST_F(SequenceView, AnIncompatibleCommandOutOfViewRaisesTheAlarm) {
+    form->Synchronized->trigger();
+    form->SetTellCaption("untouched");
+    Show(QByteArray(40, 'S') + "A");
     EXPECT_EQ(form->TellCaption(), "Contains commands incompatible with Synchronized Beacon!");
+    EXPECT_EQ(form->TellColor(), kRed);
+    EXPECT_EQ(form->TellFontColor(), kWhite);
+    const QImage image = Render();
+    ASSERT_GT(form->Sequence->visualItemRect(form->Sequence->item(40)).top(), image.height());
+
+    // Too long as well: the incompatibility alarm goes first.
+    form->MaxChar = 10;
+    form->ZBCommand->setFocus();
+    QTest::keyClick(form->ZBCommand, Qt::Key_End);
+    EXPECT_EQ(form->TellCaption(), "Contains commands incompatible with Synchronized Beacon!");
+    QTest::keyClick(form->ZBCommand, Qt::Key_Backspace);
+    EXPECT_EQ(form->TellCaption(), "Beacon Message too long!");
+    form->MaxChar = 99;
+    QTest::keyClick(form->ZBCommand, Qt::Key_Backspace);
+    EXPECT_EQ(form->TellCaption(), "");
+    EXPECT_EQ(form->TellColor(), kWhite);
 }
 
 TEST_F(SequenceView, InNormalModeIncompatibleCommandsRaiseNothing) {
@@ -228,4 +294,34 @@ TEST_F(SequenceView, RowsAreSixteenPixelsHigh) {
     Show("PSDvvvSQSZ");
     EXPECT_EQ(form->Sequence->visualItemRect(form->Sequence->item(0)).height(), 16);
     EXPECT_EQ(form->Sequence->visualItemRect(form->Sequence->item(5)).top(), 80);
+}
+
+// The listing is a view over the decoded rows: a text of a hundred thousand rows is decoded, shown and
+// drawn with a number of allocations that does not grow with the rows (none per row), and the rows on
+// screen read as they always did.
+TEST_F(SequenceView, ALongTextCostsWhatIsOnScreenNotOneObjectPerRow) {
+    if (!AllocationCount::Available()) GTEST_SKIP() << "allocations are counted by the sanitizer's hooks";
+    QByteArray text;
+    for (int i = 0; i < 50000; ++i)
+        text += "Kab\r\n";  // two rows each: a command and a message run
+    Show("PSDvvvSQSZ");
+    Render();  // the fonts and the drawing surface are made once, before counting
+    form->SetMemoText(text);
+    long blocks = 0;
+    {
+        const AllocationCount count;
+        form->UpdateSequence();
+        Render();
+        blocks = count.Blocks();
+    }
+    ASSERT_EQ(form->Sequence->count(), 100000);
+    EXPECT_LT(blocks, 2000);
+    EXPECT_EQ(form->Sequence->item(0)->text(), "K Key transmitter");
+    EXPECT_EQ(form->Sequence->item(99999)->text(), "ab");
+    form->Sequence->scrollToBottom();
+    const QImage image = Render();
+    const QRect last = form->Sequence->visualItemRect(form->Sequence->item(99999));
+    const QRect before = form->Sequence->visualItemRect(form->Sequence->item(99998));
+    EXPECT_EQ(image.pixelColor(image.width() - 6, last.center().y()), kWhite);
+    EXPECT_EQ(image.pixelColor(image.width() - 6, before.center().y()), kCyan);
 }

@@ -29,7 +29,7 @@ QByteArray Ticks(const TForm1& form) {
     return ticks;
 }
 
-QStringList Entries(const QListWidget* list) {
+QStringList Entries(const SequenceList* list) {
     QStringList entries;
     for (int i = 0; i < list->count(); ++i)
         entries << list->item(i)->text();
@@ -37,7 +37,7 @@ QStringList Entries(const QListWidget* list) {
 }
 
 // Fill colour of a listing row as drawn, sampled at its right end where no text is drawn.
-QColor RowFill(QListWidget* list, int row) {
+QColor RowFill(SequenceList* list, int row) {
     list->scrollToItem(list->item(row));
     QCoreApplication::processEvents();  // the list lays its rows out lazily
     const QImage image = list->viewport()->grab().toImage();
