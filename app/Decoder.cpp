@@ -59,7 +59,8 @@ void TForm1::ShowLength() {
     const QByteArray text = MemoText();
     const bool incompatible = ShowDecoded(*this, text);
     const qsizetype count = text.size();
-    SetStatusText(QString::number(count) + QStringLiteral(" characters. Maximum = ") + QString::number(MaxChar));
+    SetStatusText(QString::number(count) + QStringLiteral(" characters. Maximum = ") +
+                  QString::number(MaxChar));
     if (incompatible) return;
     if (count > MaxChar) {
         TellAlert();

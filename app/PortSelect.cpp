@@ -176,7 +176,8 @@ void TForm1::RefreshDevicePorts() {
     }
     if (!tickedDevice_.isEmpty() && ticked < 0) {
         ticked = static_cast<int>(entries.size());
-        entries.append({tickedDevice_, Com->IsOpen() ? tickedDevice_ : tickedDevice_ + QStringLiteral(" - not connected")});
+        entries.append({tickedDevice_,
+                        Com->IsOpen() ? tickedDevice_ : tickedDevice_ + QStringLiteral(" - not connected")});
     }
     if (DevicePortsSeparator == nullptr) DevicePortsSeparator = CommPort1->addSeparator();
     if (NoDevicePorts == nullptr) {
@@ -240,7 +241,8 @@ void TForm1::OpenStartupPort() {
 
 // The line hung up and the port was released: it stays chosen and opens again when its device is back.
 void TForm1::ComDisconnect(TObject*) {
-    SetStatusText(QStringLiteral("%1 disconnected: %2").arg(PortName(Com->PortNum()), PortPath(Com->PortNum())));
+    SetStatusText(
+        QStringLiteral("%1 disconnected: %2").arg(PortName(Com->PortNum()), PortPath(Com->PortNum())));
     StartReconnect();
 }
 

@@ -83,9 +83,9 @@ public:
     // ---- Program state -------------------------------------------------------------------------------
     // The beacon dialogue with its received text, state and slot table.
     BeaconEngine* Engine = nullptr;  // owned by Line
-    QString CommandFileName;  // full path of the current command file
-    int32_t MaxChar = 0;      // length above which the length alarm shows
-    bool Modified = false;    // the memo's text differs from what was last loaded or saved
+    QString CommandFileName;         // full path of the current command file
+    int32_t MaxChar = 0;             // length above which the length alarm shows
+    bool Modified = false;           // the memo's text differs from what was last loaded or saved
 
     // ---- Components ----------------------------------------------------------------------------------
     QStatusBar* StatusBar1 = nullptr;
@@ -337,17 +337,17 @@ private:
     bool shown_ = false;
     QString tellCaption_;
     QByteArray unchangedText_;  // the memo's text as last loaded or saved
-    int programEdits_ = 0;       // the program itself is changing the memo's text
-    bool busy_ = false;          // the upload runs: the strip's caption is its ticker
+    int programEdits_ = 0;      // the program itself is changing the memo's text
+    bool busy_ = false;         // the upload runs: the strip's caption is its ticker
     int BeginPortChoice();
     void StartReconnect();
-    int portChoice_ = 0;         // counts the port choices; a choice whose pause saw another gives way
-    QString tickedDevice_;       // the device whose list item carries the tick; empty for the fixed items
-    QString customDevice_;       // the device that the Custom item stands for, which the list leaves out
+    int portChoice_ = 0;           // counts the port choices; a choice whose pause saw another gives way
+    QString tickedDevice_;         // the device whose list item carries the tick; empty for the fixed items
+    QString customDevice_;         // the device that the Custom item stands for, which the list leaves out
     QTimer* reconnect_ = nullptr;  // looks once a second for a lost port's device
-    QByteArray mirrored_;        // the received text the debug window was last given
-    int mirroredRevision_ = -1;  // its memo's revision right after that
-    QString debugNote_;          // where the last failed verify parted; shown above the received text
+    QByteArray mirrored_;          // the received text the debug window was last given
+    int mirroredRevision_ = -1;    // its memo's revision right after that
+    QString debugNote_;            // where the last failed verify parted; shown above the received text
 };
 
 // The application's title: the program file's name without folder and extension, its first character

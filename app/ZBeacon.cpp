@@ -9,10 +9,10 @@
 
 #include "app/Dialogs.h"
 #include "app/Display.h"
-#include "platform/Folders.h"
 #include "app/Unit2.h"
 #include "app/ZB.h"
 #include "platform/Application.h"
+#include "platform/Folders.h"
 #include "platform/Thread.h"
 
 namespace {

@@ -51,7 +51,9 @@ constexpr char kStartButton = '\0';
 
 class Host : public FakeBeaconHost {
 public:
-    void ReceivedTextGrew() override { FUZZ_CHECK(engine.ReceivedText().size() <= BeaconEngine::kMaxReceivedText); }
+    void ReceivedTextGrew() override {
+        FUZZ_CHECK(engine.ReceivedText().size() <= BeaconEngine::kMaxReceivedText);
+    }
     // A pause handles the next event, or none. When a button was pressed inside it, the rule that
     // paused was interrupted: it must not send.
     void Pause(double units) override {
@@ -106,8 +108,10 @@ public:
 std::string Text(const std::string& stream) {
     std::string text;
     for (size_t i = 0; i < stream.size(); ++i) {
-        if (stream[i] == kStartButton) ++i;
-        else text += stream[i];
+        if (stream[i] == kStartButton)
+            ++i;
+        else
+            text += stream[i];
     }
     return text;
 }

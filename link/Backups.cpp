@@ -10,8 +10,8 @@
 #include <string>
 #include <system_error>
 
-#include "platform/serial/PortMap.h"
 #include "platform/TextFile.h"
+#include "platform/serial/PortMap.h"
 
 namespace Backups {
 namespace {

@@ -33,7 +33,8 @@ QList<TSerialDevice> TSystemPortList::Devices() const {
     for (const TSerialDevice& device : devices)
         shown << QFileInfo(device.Path).canonicalFilePath();
     const QDir folder(QFile::decodeName(QByteArray::fromStdString(Serial::StableNameFolder())));
-    for (const QString& name : folder.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+    for (const QString& name :
+         folder.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
         const QString link = folder.filePath(name);
         const QString target = QFileInfo(link).canonicalFilePath();
         if (target.isEmpty() || shown.contains(target)) continue;
@@ -70,6 +71,7 @@ QString DeviceCaption(const TSerialDevice& Device) {
     if (!Device.SerialNumber.trimmed().isEmpty()) details << Device.SerialNumber.trimmed();
     QString caption = Device.Path;
     if (!what.isEmpty()) caption += QStringLiteral(" - ") + what;
-    if (!details.isEmpty()) caption += QStringLiteral(" (") + details.join(QStringLiteral(", ")) + QLatin1Char(')');
+    if (!details.isEmpty())
+        caption += QStringLiteral(" (") + details.join(QStringLiteral(", ")) + QLatin1Char(')');
     return caption;
 }

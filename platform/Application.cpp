@@ -13,7 +13,9 @@ ExceptionHandler& Handler() {
 std::atomic<bool> terminated{false};
 }  // namespace
 
-void SetExceptionHandler(ExceptionHandler handler) { Handler() = std::move(handler); }
+void SetExceptionHandler(ExceptionHandler handler) {
+    Handler() = std::move(handler);
+}
 
 void HandleException(const std::exception& error) {
     if (Handler()) {
@@ -23,7 +25,11 @@ void HandleException(const std::exception& error) {
     }
 }
 
-bool Terminated() { return terminated.load(std::memory_order_acquire); }
-void SetTerminated(bool value) { terminated.store(value, std::memory_order_release); }
+bool Terminated() {
+    return terminated.load(std::memory_order_acquire);
+}
+void SetTerminated(bool value) {
+    terminated.store(value, std::memory_order_release);
+}
 
 }  // namespace Application

@@ -22,6 +22,8 @@ inline double ProcessCpuSeconds() {
 }
 
 // Milliseconds since an arbitrary start, 32 bits, wrapping; compare differences as signed.
-inline uint32_t timeGetTime() { return static_cast<uint32_t>(MonotonicNs() / 1000000LL); }
+inline uint32_t timeGetTime() {
+    return static_cast<uint32_t>(MonotonicNs() / 1000000LL);
+}
 
 }  // namespace Clock

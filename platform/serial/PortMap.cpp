@@ -287,7 +287,8 @@ std::string OpenFailureHint(const std::string& DeviceName, uint32_t Code) {
             for (const std::string& holder : DeviceHolders(path))
                 who += (who.empty() ? " (" : ", ") + holder;
             if (!who.empty()) who += ")";
-            if (who.empty() && !DeviceHolders(path, true).empty()) return path + ": already open in this program.";
+            if (who.empty() && !DeviceHolders(path, true).empty())
+                return path + ": already open in this program.";
             return path + ": in use by another program" + who + ". Close it, then choose the port again.";
         }
         case ENOTTY:

@@ -52,7 +52,7 @@ public:
     std::atomic<uint32_t> lineErrors{0};  // error bits that ClearCommError reports
     std::atomic<bool> ioPending{false};   // ReadFile/WriteFile start and never complete
     std::atomic<bool> waitFailsAtOnce{false};
-    std::atomic<bool> waitThrows{false};  // the watcher's wait raises an exception
+    std::atomic<bool> waitThrows{false};     // the watcher's wait raises an exception
     std::atomic<uint32_t> waitFailCode{22};  // the code of those failures; 5 (EIO) is a hang-up
     std::atomic<int> waitCalls{0};
     std::atomic<int> cancelledIo{0};

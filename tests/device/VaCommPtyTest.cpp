@@ -2,10 +2,10 @@
 // the GUI thread, errors, and the life cycle of the watcher.
 #include <fcntl.h>
 #include <grp.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -203,10 +203,11 @@ TEST_F(VaCommPty, OpenErrors) {
     if (chown(pty.SlavePath().c_str(), 0, dialout->gr_gid) == 0 && chmod(pty.SlavePath().c_str(), 0660) == 0)
         refused = RunAsNobody([&] { return ErrorOf([&] { other.Open(); }); });
     if (refused) {
-        EXPECT_EQ(*refused, "Can't open device COM7\n" + pty.SlavePath() +
-                                ": permission denied. Only members of the group \"dialout\" may use it. Join it "
-                                "with \"sudo usermod -aG dialout nobody\", then log out and in again: the "
-                                "membership holds from the next login.");
+        EXPECT_EQ(*refused,
+                  "Can't open device COM7\n" + pty.SlavePath() +
+                      ": permission denied. Only members of the group \"dialout\" may use it. Join it "
+                      "with \"sudo usermod -aG dialout nobody\", then log out and in again: the "
+                      "membership holds from the next login.");
     }
 
     // Another program that holds the device is named, with its process id; one that took no lock holds
@@ -216,16 +217,19 @@ TEST_F(VaCommPty, OpenErrors) {
         DeviceHolder holder(pty.SlavePath(), lock);
         ASSERT_TRUE(holder.Holding());
         const std::string busy = ErrorOf([&] { other.Open(); });
-        EXPECT_EQ(busy.rfind("Can't open device COM7\n" + pty.SlavePath() + ": in use by another program (", 0), 0u)
+        EXPECT_EQ(
+            busy.rfind("Can't open device COM7\n" + pty.SlavePath() + ": in use by another program (", 0), 0u)
             << busy;
-        EXPECT_NE(busy.find(" (process " + std::to_string(holder.Pid()) + ")). Close it, then choose the port again."),
+        EXPECT_NE(busy.find(" (process " + std::to_string(holder.Pid()) +
+                            ")). Close it, then choose the port again."),
                   std::string::npos)
             << busy;
     }
 
     // The port is exclusive, also within one program.
     com.Open();
-    EXPECT_EQ(ErrorOf([&] { other.Open(); }), "Can't open device COM7\n" + pty.SlavePath() + ": already open in this program.");
+    EXPECT_EQ(ErrorOf([&] { other.Open(); }),
+              "Can't open device COM7\n" + pty.SlavePath() + ": already open in this program.");
     EXPECT_FALSE(other.IsOpen());
 
     // Open on an open port changes nothing: the watcher still delivers.

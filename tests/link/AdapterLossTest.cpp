@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QActionGroup>
-#include <QMenu>
 #include <QApplication>
+#include <QMenu>
 #include <atomic>
 #include <memory>
 
@@ -134,7 +134,8 @@ TEST(AdapterLoss, ReplugUnderTheStableNameReopensByItself) {
     BeaconRig rig(options);
     ASSERT_TRUE(rig.Start());
     TForm1& form = *rig.form;
-    devices.List = {{QString::fromStdString(rig.sim.DevicePath()), "Beacon UART", "Zindle", "A10K3XYZ", false, 0, 0}};
+    devices.List = {
+        {QString::fromStdString(rig.sim.DevicePath()), "Beacon UART", "Zindle", "A10K3XYZ", false, 0, 0}};
     emit form.CommPort1->aboutToShow();
     form.DevicePorts[0]->trigger();
     ASSERT_TRUE(form.Com->IsOpen());

@@ -1,13 +1,13 @@
 // Choosing the serial port in the Comm submenu, against pseudo-terminals named in the port map.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QAction>
 #include <QActionGroup>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <unistd.h>
 
 #include "device/VaComm.h"
 #include "platform/Clock.h"
@@ -151,8 +151,8 @@ TEST_F(PortChoice, AMissingDeviceShowsItsErrorAndKeepsTheChoice) {
     Serial::SetPortMap({{3, harness.PathOf("gone").toStdString()}});
     harness.Dialogs.AllowUnscriptedErrors = true;
     form->COM3->trigger();
-    EXPECT_EQ(harness.Dialogs.Errors,
-              QStringList{"Invalid port number (COM3)\n" + harness.PathOf("gone") + ": not connected. Plug the adapter in."});
+    EXPECT_EQ(harness.Dialogs.Errors, QStringList{"Invalid port number (COM3)\n" + harness.PathOf("gone") +
+                                                  ": not connected. Plug the adapter in."});
     EXPECT_TRUE(form->COM3->isChecked());
     EXPECT_EQ(form->Com->PortNum(), 3);
     EXPECT_FALSE(form->Com->IsOpen());
@@ -264,7 +264,8 @@ TEST_F(PortChoice, ListedDevicesAreNumberedUnderTheirStableNamesAndTickedAgainAt
     bool linked = false;
     for (const TSerialDevice& device : TSystemPortList().Devices()) {
         EXPECT_TRUE(device.Path.startsWith("/")) << device.Path.toStdString();
-        linked = linked || (device.Path == QString::fromStdString(stable) && device.Description == adapterPath);
+        linked =
+            linked || (device.Path == QString::fromStdString(stable) && device.Description == adapterPath);
     }
     EXPECT_TRUE(linked);
 }

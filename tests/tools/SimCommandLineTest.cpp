@@ -230,11 +230,10 @@ TEST(SimProgram, FaultyOptionsAreReportedWithStatusTwoAndHelpExplainsEverything)
 TEST(SimCommandLine, ParsesEveryOptionInBothSpellings) {
     CommandLine cli;
     std::string error;
-    ASSERT_TRUE(
-        ParseCommandLine({"--sync", "--program", "ABZ", "--slots=111111111111000000000000", "--char-delay-us",
-                          "0", "--chunk=4", "--chunk-gap-ms", "30", "--echo", "--port=12", "--no-input",
-                          "--link", "/tmp/beacon"},
-                         &cli, &error))
+    ASSERT_TRUE(ParseCommandLine(
+        {"--sync", "--program", "ABZ", "--slots=111111111111000000000000", "--char-delay-us", "0",
+         "--chunk=4", "--chunk-gap-ms", "30", "--echo", "--port=12", "--no-input", "--link", "/tmp/beacon"},
+        &cli, &error))
         << error;
     EXPECT_TRUE(cli.beacon.synchronized);
     EXPECT_EQ(cli.beacon.program, "ABZ");

@@ -105,7 +105,7 @@ private:
     QFile transcript_;
     QElapsedTimer clock_;
     QString caption_;
-    QString shownCaption_;  // the status line told last
+    QString shownCaption_;    // the status line told last
     bool stepShown_ = false;  // the slot step's caption was told by OnSlotStep
     bool busy_ = false;
     bool progressShown_ = false;

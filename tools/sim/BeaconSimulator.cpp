@@ -331,7 +331,8 @@ void BeaconSimulator::ClosePtyLocked() {
     if (!options_.linkPath.empty() && !path_.empty()) {
         char target[PATH_MAX];
         const ssize_t n = ::readlink(options_.linkPath.c_str(), target, sizeof target - 1);
-        if (n >= 0 && std::string(target, static_cast<size_t>(n)) == path_) ::unlink(options_.linkPath.c_str());
+        if (n >= 0 && std::string(target, static_cast<size_t>(n)) == path_)
+            ::unlink(options_.linkPath.c_str());
     }
     path_.clear();
     writeBlocked_ = false;

@@ -27,10 +27,10 @@ struct BeaconOptions {
     bool synchronized = false;
     std::string program = "PSDvvvSQSZ";
     std::string slotTable = "100000000000100000000000";
-    int charDelayUs = 1000;  // time per character: about 1 ms at 9600 baud; 0 writes as fast as possible
-    size_t chunkSize = 0;    // write the output in pieces of this many bytes; 0 = character by character
-    int chunkGapMs = 0;      // extra pause after each piece (only with a chunk size)
-    bool echo = false;       // echo the bytes of a new message
+    int charDelayUs = 1000;    // time per character: about 1 ms at 9600 baud; 0 writes as fast as possible
+    size_t chunkSize = 0;      // write the output in pieces of this many bytes; 0 = character by character
+    int chunkGapMs = 0;        // extra pause after each piece (only with a chunk size)
+    bool echo = false;         // echo the bytes of a new message
     std::string powerUpNoise;  // bytes on the line at switch-on, before the stored program
     bool bareCr = false;       // the program and listing lines end with CR alone
     // A symbolic link to the device under this name while an adapter is plugged in (empty: none), so
