@@ -1,10 +1,13 @@
 #pragma once
 // Main window of the program (TForm1, one instance) and the program state it owns.
 //
-// The window's handlers are defined in the folder of the subsystem they belong to:
-//   app/      creation, showing and closing, the file menu, the debug window, help and about
-// The decoder (command/) and the beacon dialogue (link/BeaconEngine) know nothing of the window: the
-// window shows what the decoder returns and serves the engine as its IBeaconView.
+// All of the window's handlers are defined in app/, one file per subsystem they serve: creation,
+// showing and closing (ZB, Startup), files (Files), the debug window, help and about (Shell), the
+// listing and the Insert menu (Decoder, SequenceView), synchronized mode (SyncMode), the GPS slots
+// (Slots), port choice (PortSelect) and the beacon dialogue's window side (Dialogue). The rules live
+// below: the decoder and the command vocabulary (command/) and the beacon dialogue (link/BeaconEngine,
+// wired by link/BeaconLine) know nothing of the window; the window shows what the decoder returns and
+// serves the engine as its IBeaconView.
 
 #include <QByteArray>
 #include <QColor>
