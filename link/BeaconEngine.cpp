@@ -377,12 +377,19 @@ void BeaconEngine::ReadSlotListing() {
     if (std::optional<QByteArray> mask = SlotListing::Read(received_)) slotMask_ = *mask;
 }
 
+// Slot i of the beacon's table disagrees with the menu's tick; a flag other than "0" or "1", or a slot
+// past a short table, agrees with either.
+bool BeaconEngine::SlotDiffers(int i) const {
+    if (i >= slotMask_.size()) return false;
+    const bool ticked = host_.SlotTicked(i);
+    return (ticked && slotMask_.at(i) == '0') || (!ticked && slotMask_.at(i) == '1');
+}
+
 SlotCheck BeaconEngine::CheckSlots() const {
     SlotCheck check;
     check.beaconTable = slotMask_;
-    for (int i = 0; i < kSlotCount && i < slotMask_.size(); ++i) {
-        const bool ticked = host_.SlotTicked(i);
-        if ((ticked && slotMask_.at(i) == '0') || (!ticked && slotMask_.at(i) == '1')) check.differing << i;
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (SlotDiffers(i)) check.differing << i;
     }
     check.verified = check.differing.isEmpty();
     return check;
@@ -422,10 +429,8 @@ void BeaconEngine::RefuseProgram(const QString& reason) {
 }
 
 bool BeaconEngine::SlotsMatch() const {
-    for (int i = 0; i < kSlotCount && i < slotMask_.size(); ++i) {
-        const bool ticked = host_.SlotTicked(i);
-        if (ticked && slotMask_.at(i) == '0') return false;
-        if (!ticked && slotMask_.at(i) == '1') return false;
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (SlotDiffers(i)) return false;
     }
     return true;
 }
@@ -434,9 +439,7 @@ bool BeaconEngine::SlotsMatch() const {
 std::optional<BeaconEngine::SlotChange> BeaconEngine::FirstDifference() const {
     if (slotMask_.size() < kSlotCount) return std::nullopt;
     for (int i = 0; i < kSlotCount; ++i) {
-        const bool ticked = host_.SlotTicked(i);
-        const char beacon = slotMask_.at(i);
-        if ((ticked && beacon == '0') || (!ticked && beacon == '1')) return SlotChange{i, ticked};
+        if (SlotDiffers(i)) return SlotChange{i, host_.SlotTicked(i)};
     }
     return std::nullopt;
 }

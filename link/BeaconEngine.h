@@ -197,6 +197,7 @@ private:
     // The first question after a start is asked after the beacon's stored program, which has a line of
     // its own: a stored program that happens to end in "y/n" is no question.
     bool FirstQuestionAsked() const;
+    bool SlotDiffers(int slot) const;
     std::optional<SlotChange> FirstDifference() const;
     bool SetOrClearSlot(unsigned operation);
     void SlotTimeStep(unsigned operation);
