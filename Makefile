@@ -3,6 +3,7 @@ BUILD      ?= build
 TEST_BUILD ?= build-test
 TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
+WIN_BUILD  ?= build-windows
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # `make install` puts the program under PREFIX, staged below DESTDIR when that is set.
 PREFIX     ?= /usr/local
@@ -11,7 +12,7 @@ DESTDIR    ?=
 # `make install STRIP=1` strips the installed programs.
 STRIP      ?=
 
-.PHONY: run build test deps bench fuzz clean install install-strip uninstall package
+.PHONY: run build test deps bench fuzz clean install install-strip uninstall package windows test-windows
 
 # Only what building and running needs is installed, and only the programs are built (the window,
 # zbeacon-cli, zbeacon-sim), without tests or benchmarks.
@@ -76,6 +77,25 @@ fuzz:
 	      -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
+# The Windows programs, cross-built with MinGW-w64 against Qt cross-built once from Debian's sources (the
+# first run builds that Qt, about 40 minutes on 2 cores; see scripts/build-qt-mingw): the program folder
+# $(WIN_BUILD)/ZindleBeaconSetup, its zip and its installer in $(WIN_BUILD).
+WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	-DCMAKE_BUILD_TYPE=Release -DZB_TESTS=ON -DCMAKE_PREFIX_PATH="$$(scripts/build-qt-mingw --print-prefix)" \
+	-DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/$$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || echo x86_64-linux-gnu)/cmake \
+	-DCMAKE_CROSSCOMPILING_EMULATOR="$(CURDIR)/scripts/wine-run"
+windows:
+	@scripts/setup-deps --windows
+	$(WIN_CONFIGURE)
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target windows_package
+
+# The tests that need no pseudo-terminal, cross-built and run under Wine, and the Windows programs as an
+# operator meets them: the command-line tool's output against the Linux build's, the window on a virtual
+# display, the installer and the uninstaller.
+test-windows: windows
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target windows_tests
+	cd $(WIN_BUILD) && ctest --output-on-failure
+
 # Everything `make test` needs (building, packaging and testing).
 deps:
 	@scripts/setup-deps
@@ -83,6 +103,6 @@ deps:
 # Removes what the builds made (programs, objects, generated files) and nothing else: a program run from
 # its build folder keeps zbeacon.ini, default.txt and the operator's command files there.
 clean:
-	@for dir in $(BUILD) $(TEST_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD); do \
+	@for dir in $(BUILD) $(TEST_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD); do \
 	    if [ -f "$$dir/CMakeCache.txt" ]; then cmake --build "$$dir" --target clean || exit 1; fi; \
 	done
