@@ -7,7 +7,8 @@
 ; command line, /S installs without questions. The installer puts a Start-menu entry and an uninstaller
 ; (Uninstall.exe beside the program, which the program takes as the sign of an installed copy: its
 ; settings then live in the operator's application-data folder, never beside the program).
-Unicode true
+; A 64-bit installer, like the program it installs: it needs no 32-bit subsystem (Wine without one runs it).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 ManifestDPIAware true
 
