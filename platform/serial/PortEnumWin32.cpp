@@ -15,21 +15,23 @@ namespace Serial {
 namespace {
 
 // The COM port device interface and the Ports setup class.
-constexpr GUID kComPortInterface = {0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
+constexpr GUID kComPortInterface = {
+    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
 constexpr GUID kPortsClass = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
 std::string Utf8(const std::wstring& Text) {
-    const int bytes =
-        ::WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0, nullptr, nullptr);
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr,
+                                            0, nullptr, nullptr);
     std::string utf8(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
     if (bytes > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), utf8.data(), bytes, nullptr,
-                              nullptr);
+        ::WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), utf8.data(), bytes,
+                              nullptr, nullptr);
     return utf8;
 }
 
 std::wstring Wide(const std::string& Text) {
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+    const int length =
+        ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
     if (length > 0)
         ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), wide.data(), length);
@@ -55,7 +57,7 @@ std::string DeviceProperty(HDEVINFO Set, SP_DEVINFO_DATA& Device, DWORD Property
     wchar_t buffer[512];
     DWORD type = 0, size = 0;
     if (!::SetupDiGetDeviceRegistryPropertyW(Set, &Device, Property, &type, reinterpret_cast<BYTE*>(buffer),
-                                            sizeof buffer - sizeof(wchar_t), &size) ||
+                                             sizeof buffer - sizeof(wchar_t), &size) ||
         type != REG_SZ)
         return {};
     return Utf8(Terminated(buffer, size / sizeof(wchar_t)));
@@ -66,7 +68,8 @@ std::string PortNameOf(HDEVINFO Set, SP_DEVINFO_DATA& Device) {
     if (key == INVALID_HANDLE_VALUE) return {};
     wchar_t buffer[64];
     DWORD type = 0, size = sizeof buffer - sizeof(wchar_t);
-    const LONG result = ::RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    const LONG result =
+        ::RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     ::RegCloseKey(key);
     if (result != ERROR_SUCCESS || type != REG_SZ) return {};
     return Utf8(Terminated(buffer, size / sizeof(wchar_t)));
@@ -110,8 +113,8 @@ std::vector<TPortEntry> PortsListedUnder(const std::string& Key) {
     for (DWORD index = 0;; ++index) {
         wchar_t name[256], data[64];
         DWORD nameLength = 256, type = 0, size = sizeof data - sizeof(wchar_t);
-        const LONG result =
-            ::RegEnumValueW(key, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+        const LONG result = ::RegEnumValueW(key, index, name, &nameLength, nullptr, &type,
+                                            reinterpret_cast<BYTE*>(data), &size);
         if (result == ERROR_NO_MORE_ITEMS) break;
         if (result != ERROR_SUCCESS || type != REG_SZ) continue;
         TPortEntry entry;

@@ -42,7 +42,8 @@ long PortNumber(const std::string& Name) {
 
 // What the operator calls a device: COM3 rather than \\.\COM3.
 std::string ShownName(const std::string& Path) {
-    if (Path.compare(0, kDevicePrefix.size(), kDevicePrefix) == 0 && PortNumber(Path.substr(kDevicePrefix.size())))
+    if (Path.compare(0, kDevicePrefix.size(), kDevicePrefix) == 0 &&
+        PortNumber(Path.substr(kDevicePrefix.size())))
         return Path.substr(kDevicePrefix.size());
     return Path;
 }
@@ -98,17 +99,17 @@ std::string OpenFailureHint(const std::string& DeviceName, uint32_t Code) {
             return name + ": no such port. Plug the adapter in, or choose your adapter in Options > Comm.";
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
-            return name + ": in use by another program, or already open in this one. Close it, then choose "
-                          "the port again.";
+            return name +
+                   ": in use by another program, or already open in this one. Close it, then choose "
+                   "the port again.";
         case ERROR_INVALID_FUNCTION:
         case ERROR_NOT_SUPPORTED:
         case ERROR_INVALID_NAME:
             return name + ": not a serial device.";
-        default:
-            {
+        default: {
             const std::string text = Sys::FormatMessage(Code);
             return name + ": " + text + (text.back() == '.' ? "" : ".");
-            }
+        }
     }
 }
 

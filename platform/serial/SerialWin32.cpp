@@ -40,7 +40,8 @@ namespace {
 }
 
 std::wstring Wide(const std::string& Text) {
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+    const int length =
+        ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(length), L'\0');
     if (length > 0)
         ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), wide.data(), length);
@@ -50,7 +51,8 @@ std::wstring Wide(const std::string& Text) {
 // One started operation with its own system record and event; see SerialWin32.h.
 class TSystemOp final : public Sync::TOverlappedOp {
 public:
-    TSystemOp(::HANDLE Device, OVERLAPPED* Record, uint32_t* Mask) : device_(Device), record_(Record), mask_(Mask) {
+    TSystemOp(::HANDLE Device, OVERLAPPED* Record, uint32_t* Mask)
+        : device_(Device), record_(Record), mask_(Mask) {
         overlapped_.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
     ~TSystemOp() override {
@@ -220,7 +222,8 @@ bool TWin32Serial::PurgeComm(HANDLE Device, uint32_t Flags) {
     return ::PurgeComm(Native(Device), Flags) != FALSE;
 }
 
-bool TWin32Serial::ReadFile(HANDLE Device, void* Buffer, uint32_t Count, uint32_t* Read, OVERLAPPED* Overlapped) {
+bool TWin32Serial::ReadFile(HANDLE Device, void* Buffer, uint32_t Count, uint32_t* Read,
+                            OVERLAPPED* Overlapped) {
     if (Read != nullptr) *Read = 0;
     return Begin(Device, Overlapped, nullptr, Read, [Device, Buffer, Count](TSystemOp& Op) {
         return ::ReadFile(Native(Device), Buffer, Count, nullptr, Op.Record()) != FALSE;

@@ -72,9 +72,13 @@ public:
     bool Reset();
     bool IsSignalled() const;
 #ifdef _WIN32
-    void* Native() const { return event_; }
+    void* Native() const {
+        return event_;
+    }
 #else
-    int Fd() const { return fd_; }
+    int Fd() const {
+        return fd_;
+    }
 #endif
 
     // Gives the event a started operation to drive; a previous one is dropped.

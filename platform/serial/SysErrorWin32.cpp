@@ -55,14 +55,16 @@ bool FailFromErrno() {
 std::string FormatMessage(uint32_t Code) {
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, Code,
-        0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        Code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string message;
     if (length > 0 && text != nullptr) {
-        const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+        const int bytes =
+            ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
         if (bytes > 0) {
             message.resize(static_cast<size_t>(bytes));
-            ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), message.data(), bytes, nullptr, nullptr);
+            ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), message.data(), bytes, nullptr,
+                                  nullptr);
         }
     }
     if (text != nullptr) ::LocalFree(text);
@@ -75,12 +77,12 @@ std::string FormatMessage(uint32_t Code) {
 
 bool IsDeviceGone(uint32_t Code) {
     switch (Code) {
-        case ERROR_ACCESS_DENIED:          // 5: the driver refuses a handle whose adapter is gone
-        case ERROR_BAD_COMMAND:            // 22
-        case ERROR_GEN_FAILURE:            // 31
-        case ERROR_DEV_NOT_EXIST:          // 55
-        case ERROR_DEVICE_NOT_CONNECTED:   // 1167
-        case ERROR_DEVICE_REMOVED:         // 1617
+        case ERROR_ACCESS_DENIED:         // 5: the driver refuses a handle whose adapter is gone
+        case ERROR_BAD_COMMAND:           // 22
+        case ERROR_GEN_FAILURE:           // 31
+        case ERROR_DEV_NOT_EXIST:         // 55
+        case ERROR_DEVICE_NOT_CONNECTED:  // 1167
+        case ERROR_DEVICE_REMOVED:        // 1617
             return true;
         default:
             return false;

@@ -42,10 +42,11 @@ using Serial::TWin32Serial;
 class PipePeer {
 public:
     PipePeer() {
-        name_ = "\\\\.\\pipe\\zbeacon-serial-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(next_++);
+        name_ = "\\\\.\\pipe\\zbeacon-serial-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                std::to_string(next_++);
         const std::wstring wide(name_.begin(), name_.end());
-        server_ = ::CreateNamedPipeW(wide.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
-                                     nullptr);
+        server_ = ::CreateNamedPipeW(wide.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                                     4096, 0, nullptr);
     }
     ~PipePeer() {
         if (server_ != INVALID_HANDLE_VALUE) ::CloseHandle(server_);
@@ -220,9 +221,11 @@ TEST(SerialWin32, ErrorTextsAndTheCodesOfAnAdapterThatWentAway) {
 // The registry's list of serial devices: one value per device, the port name as its data; values of
 // other ports and other types are left out.
 TEST(SerialWin32, PortsListedInTheRegistryAndTheWholeList) {
-    const std::wstring path = L"Software\\ZindleBeaconSetupTest\\SerialComm" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring path =
+        L"Software\\ZindleBeaconSetupTest\\SerialComm" + std::to_wstring(::GetCurrentProcessId());
     HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                nullptr),
               ERROR_SUCCESS);
     auto setText = [&](const wchar_t* Name, const std::wstring& Data) {
         ::RegSetValueExW(key, Name, 0, REG_SZ, reinterpret_cast<const BYTE*>(Data.c_str()),
@@ -231,7 +234,8 @@ TEST(SerialWin32, PortsListedInTheRegistryAndTheWholeList) {
     setText(L"\\Device\\Serial1", L"COM7");
     setText(L"\\Device\\Parallel0", L"LPT1");
     const DWORD number = 3;
-    ::RegSetValueExW(key, L"\\Device\\Odd", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    ::RegSetValueExW(key, L"\\Device\\Odd", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                     sizeof number);
     ::RegCloseKey(key);
 
     const std::string listed(path.begin(), path.end());
