@@ -1,6 +1,5 @@
 #include "device/VaComm.h"
 
-#include <cerrno>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -207,7 +206,7 @@ void TVaCommThread::DoLineLost() {
 }
 
 bool IsLineLoss(uint32_t Code) {
-    return Code == Sys::CodeFromErrno(EIO) || Code == Sys::CodeFromErrno(ENODEV);
+    return Sys::IsDeviceGone(Code);
 }
 
 // ---- TVaCustomComm ----

@@ -3,17 +3,36 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 #include <QStringList>
 #include <algorithm>
 #include <atomic>
 
+#ifdef _WIN32
+#include "platform/serial/PortEnum.h"
+#else
+#include <QSerialPortInfo>
+
 #include "platform/serial/PortMap.h"
+#endif
 
 namespace {
 std::atomic<IPortList*> current{nullptr};
 }  // namespace
 
+#ifdef _WIN32
+// On Windows the ports are the system's COM ports, listed by number ("COM3 - USB Serial Port").
+QList<TSerialDevice> TSystemPortList::Devices() const {
+    QList<TSerialDevice> devices;
+    for (const Serial::TPortEntry& entry : Serial::EnumeratePorts()) {
+        TSerialDevice device;
+        device.Path = QString::fromStdString(entry.Name);
+        device.Description = QString::fromStdString(entry.Description);
+        device.Manufacturer = QString::fromStdString(entry.Manufacturer);
+        devices.append(device);
+    }
+    return devices;
+}
+#else
 QList<TSerialDevice> TSystemPortList::Devices() const {
     QList<TSerialDevice> devices;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
@@ -48,6 +67,7 @@ QList<TSerialDevice> TSystemPortList::Devices() const {
               [](const TSerialDevice& a, const TSerialDevice& b) { return a.Path < b.Path; });
     return devices;
 }
+#endif
 
 IPortList& PortList() {
     static TSystemPortList system;

@@ -1,7 +1,8 @@
 #pragma once
 // The serial devices present on this machine, as the Comm menu lists them. The list comes from an
 // interface, so that tests can give a list of their own; the system's list is the toolkit's serial
-// port enumeration. Needs Qt Core and Qt Serial Port only.
+// port enumeration on Linux (Qt Core and Qt Serial Port only) and the system's list of COM ports on
+// Windows (platform/serial/PortEnum.h).
 
 #include <QList>
 #include <QString>
@@ -21,7 +22,7 @@ struct TSerialDevice {
 class IPortList {
 public:
     virtual ~IPortList() = default;
-    // The devices present now, sorted by path.
+    // The devices present now, sorted by path (on Windows by port number).
     virtual QList<TSerialDevice> Devices() const = 0;
 };
 

@@ -2,7 +2,11 @@
 
 #include <atomic>
 
+#ifdef _WIN32
+#include "platform/serial/SerialWin32.h"
+#else
 #include "platform/serial/SerialTermios.h"
+#endif
 
 namespace Serial {
 namespace {
@@ -10,7 +14,11 @@ namespace {
 std::atomic<TSerialApi*> current{nullptr};
 
 TSerialApi& DefaultApi() {
+#ifdef _WIN32
+    static TWin32Serial api;
+#else
     static TTermiosSerial api;
+#endif
     return api;
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 // The serial operations the serial component is written against, behind one small interface.
-// TTermiosSerial (SerialTermios.h) implements them on POSIX termios; tests put a fake in its
-// place with SetSerialApi.
+// TTermiosSerial (SerialTermios.h) implements them on POSIX termios, TWin32Serial (SerialWin32.h)
+// with the system's own calls on Windows; tests put a fake in its place with SetSerialApi. The
+// records and constants below have the values and layout of the Windows ones.
 //
 // Devices are named "COM" + n. The port map (PortMap.h) names the device path of a port (COM3 ->
-// /dev/ttyUSB0); a port without an entry is /dev/ttyS(n-1). COM0 and negative numbers are
-// missing devices.
+// /dev/ttyUSB0); a port without an entry is /dev/ttyS(n-1), on Windows \\.\COMn. COM0 and
+// negative numbers are missing devices.
 
 #include <cstdint>
 #include <map>

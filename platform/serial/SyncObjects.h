@@ -1,14 +1,18 @@
 #pragma once
-// Wait objects of our own platform layer: events on eventfd, waits with time-outs, and the
-// overlapped (started, completed later) operations of the serial layer.
+// Wait objects of our own platform layer: events (on eventfd on Linux, the system's events on
+// Windows), waits with time-outs, and the overlapped (started, completed later) operations of the
+// serial layer.
 //
 // An event can carry one started operation. Waiting on the event is what drives that operation:
-// the wait sleeps in poll() on the event and on the descriptors the operation names, lets the
-// operation make progress when they become ready, and signals the event when it completes. A
-// wait that ends any other way (time-out, or the event set by someone else) cancels the
+// on Linux the wait sleeps in poll() on the event and on the descriptors the operation names, lets
+// the operation make progress when they become ready; on Windows it sleeps on the event and on the
+// operation's own completion event. Either way it signals the event when the operation completes.
+// A wait that ends any other way (time-out, or the event set by someone else) cancels the
 // operation before it returns, so an operation never outlives the record and buffer it uses.
 
+#ifndef _WIN32
 #include <poll.h>
+#endif
 
 #include <cstdint>
 #include <memory>
@@ -23,6 +27,21 @@ constexpr uint32_t WAIT_ABANDONED = 0x80;
 constexpr uint32_t WAIT_TIMEOUT = 258;
 constexpr uint32_t WAIT_FAILED = 0xFFFFFFFF;
 
+#ifdef _WIN32
+// A started operation of the system (SyncObjectsWin32.cpp), completed by waits on the event it is
+// attached to.
+class TOverlappedOp {
+public:
+    virtual ~TOverlappedOp() = default;
+    // The system event that is signalled when the operation has completed.
+    virtual void* CompletionEvent() const = 0;
+    // After CompletionEvent was signalled: stores the results in the caller's record.
+    virtual void Complete() = 0;
+    // Cancels the operation that a wait gave up on and returns only when the system no longer
+    // uses the caller's record and buffer.
+    virtual void Cancel() = 0;
+};
+#else
 // A started operation, driven by waits on the event it is attached to.
 class TOverlappedOp {
 public:
@@ -38,8 +57,10 @@ public:
     // Cancels the operation that a wait gave up on; the caller's record is still valid.
     virtual void Cancel() = 0;
 };
+#endif
 
-// An event with manual or automatic reset. It is readable (POLLIN) on Fd() while signalled.
+// An event with manual or automatic reset. On Linux it is readable (POLLIN) on Fd() while
+// signalled; on Windows Native() is the system event.
 class TEventObject {
 public:
     TEventObject(bool ManualReset, bool InitialState);
@@ -50,7 +71,15 @@ public:
     bool Set();
     bool Reset();
     bool IsSignalled() const;
-    int Fd() const { return fd_; }
+#ifdef _WIN32
+    void* Native() const {
+        return event_;
+    }
+#else
+    int Fd() const {
+        return fd_;
+    }
+#endif
 
     // Gives the event a started operation to drive; a previous one is dropped.
     void Attach(std::unique_ptr<TOverlappedOp> Op);
@@ -63,7 +92,11 @@ private:
     std::unique_ptr<TOverlappedOp> TakeOperation();
 
     const bool manualReset_;
+#ifdef _WIN32
+    void* event_ = nullptr;
+#else
     int fd_ = -1;
+#endif
     mutable std::mutex mutex_;
     bool signalled_ = false;
     std::unique_ptr<TOverlappedOp> op_;

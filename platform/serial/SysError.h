@@ -3,7 +3,8 @@
 //
 // Codes: 2 for a missing device, 6 for an invalid handle, 995 for an operation that was
 // cancelled, 996 for an operation that has not completed yet, 997 for an operation that was
-// started and completes later; every other failure carries its errno.
+// started and completes later. On Linux every other failure carries its errno; on Windows the
+// codes are the system's own (SysErrorWin32.cpp), and so are the texts.
 
 #include <cstdint>
 #include <string>
@@ -26,7 +27,13 @@ uint32_t CodeFromErrno(int Errno);
 // Sets the last error from errno and returns false, for "return Fail();" in platform calls.
 bool FailFromErrno();
 
-// The system's text for a code, as strerror gives it for the matching errno.
+// The system's text for a code (UTF-8): as strerror gives it for the matching errno on Linux, as
+// the system's message table has it on Windows.
 std::string FormatMessage(uint32_t Code);
+
+// Whether a failed operation means that the device went away: the adapter was pulled out, or the
+// far end of a pseudo-terminal closed (Linux: EIO, ENODEV; Windows: the codes a removed adapter
+// gives, from access denied to device removed).
+bool IsDeviceGone(uint32_t Code);
 
 }  // namespace Sys

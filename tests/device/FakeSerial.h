@@ -3,8 +3,10 @@
 // the line settings written, fails any operation on request, and lets the test complete the
 // watcher's wait with an event mask of its choice.
 
+#ifndef _WIN32
 #include <sys/eventfd.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -20,7 +22,9 @@
 class FakeSerial : public Serial::TSerialApi {
 public:
     FakeSerial() {
+#ifndef _WIN32
         fire_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+#endif
         device.DCBlength = 28;
         device.EofChar = 26;
         device.Flags = 0xFFFFFFFF;  // nothing of this may survive ApplySettings
@@ -29,7 +33,9 @@ public:
     }
     ~FakeSerial() override {
         Serial::SetSerialApi(nullptr);
+#ifndef _WIN32
         ::close(fire_);
+#endif
     }
 
     // ---- what the test sets ----
@@ -44,16 +50,26 @@ public:
     // Completes the watcher's pending wait with Mask.
     void Fire(uint32_t Mask) {
         fireMask_.store(Mask);
+#ifdef _WIN32
+        fire_.Set();
+#else
         uint64_t one = 1;
         if (::write(fire_, &one, sizeof one) < 0) {
         }
+#endif
     }
     std::atomic<uint32_t> inQueue{0};     // cbInQue that ClearCommError reports
     std::atomic<uint32_t> lineErrors{0};  // error bits that ClearCommError reports
     std::atomic<bool> ioPending{false};   // ReadFile/WriteFile start and never complete
     std::atomic<bool> waitFailsAtOnce{false};
-    std::atomic<bool> waitThrows{false};     // the watcher's wait raises an exception
-    std::atomic<uint32_t> waitFailCode{22};  // the code of those failures; 5 (EIO) is a hang-up
+    std::atomic<bool> waitThrows{false};  // the watcher's wait raises an exception
+    // The code of those failures; 5 (EIO, or on Windows access denied) is a hang-up.
+    std::atomic<uint32_t> waitFailCode{kPlainFailure};
+#ifdef _WIN32
+    static constexpr uint32_t kPlainFailure = 87;  // invalid parameter
+#else
+    static constexpr uint32_t kPlainFailure = 22;  // EINVAL
+#endif
     std::atomic<int> waitCalls{0};
     std::atomic<int> cancelledIo{0};
 
@@ -171,6 +187,40 @@ public:
     uint32_t purgeFlags = 0;
 
 private:
+#ifdef _WIN32
+    // The watcher's wait: completes when the test fires.
+    class FireOp : public Sync::TOverlappedOp {
+    public:
+        FireOp(FakeSerial* Fake, uint32_t* Mask, Serial::OVERLAPPED* Ov)
+            : fake_(Fake), mask_(Mask), ov_(Ov) {}
+        void* CompletionEvent() const override { return fake_->fire_.Native(); }
+        void Complete() override {
+            *mask_ = fake_->fireMask_.load();
+            ov_->Internal = 0;
+        }
+        void Cancel() override { ov_->Internal = Sys::ERROR_OPERATION_ABORTED; }
+
+    private:
+        FakeSerial* fake_;
+        uint32_t* mask_;
+        Serial::OVERLAPPED* ov_;
+    };
+    // A read or write that never completes by itself.
+    class StuckOp : public Sync::TOverlappedOp {
+    public:
+        StuckOp(FakeSerial* Fake, Serial::OVERLAPPED* Ov) : fake_(Fake), ov_(Ov) {}
+        void* CompletionEvent() const override { return fake_->never_.Native(); }
+        void Complete() override {}
+        void Cancel() override {
+            ov_->Internal = Sys::ERROR_OPERATION_ABORTED;
+            ++fake_->cancelledIo;
+        }
+
+    private:
+        FakeSerial* fake_;
+        Serial::OVERLAPPED* ov_;
+    };
+#else
     // The watcher's wait: completes when the test fires.
     class FireOp : public Sync::TOverlappedOp {
     public:
@@ -210,6 +260,7 @@ private:
         FakeSerial* fake_;
         Serial::OVERLAPPED* ov_;
     };
+#endif
 
     bool Pend(Serial::OVERLAPPED* Overlapped) {
         Overlapped->hEvent->Reset();
@@ -232,6 +283,11 @@ private:
     std::mutex mutex_;
     std::map<std::string, uint32_t> failures_;
     std::vector<std::string> calls_;
+#ifdef _WIN32
+    Sync::TEventObject fire_{false, false};  // set by Fire, taken by the wait it completes
+    Sync::TEventObject never_{true, false};
+#else
     int fire_ = -1;
+#endif
     std::atomic<uint32_t> fireMask_{0};
 };

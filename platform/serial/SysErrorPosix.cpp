@@ -56,4 +56,8 @@ std::string FormatMessage(uint32_t Code) {
     }
 }
 
+bool IsDeviceGone(uint32_t Code) {
+    return Code == CodeFromErrno(EIO) || Code == CodeFromErrno(ENODEV);
+}
+
 }  // namespace Sys
