@@ -53,6 +53,10 @@ bool SameDevice(const std::string& A, const std::string& B);
 // from kFirstDevicePort upwards that Map does not use.
 int PortForDevice(const std::map<int, std::string>& Map, const std::string& Device);
 
+// The number that a device name is by itself, without [Ports]: n for COMn or \\.\COMn on Windows,
+// where the port number is the device; 0 on Linux, and for any other name.
+int OwnPort(const std::string& Device);
+
 // The name under which a device is stored: its stable name, or the path itself.
 std::string StoredDeviceName(const std::string& Device);
 

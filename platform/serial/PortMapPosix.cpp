@@ -97,6 +97,10 @@ std::string DevicePath(const std::string& DeviceName) {
     return "/dev/ttyS" + std::to_string(number - 1);
 }
 
+int OwnPort(const std::string&) {
+    return 0;  // devices are numbered through [Ports]
+}
+
 std::string StableName(const std::string& Device) {
     const std::string folder = StableNameFolder();
     if (Device.size() > folder.size() && Device.compare(0, folder.size(), folder) == 0 &&

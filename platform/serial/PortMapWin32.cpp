@@ -69,6 +69,13 @@ std::string DevicePath(const std::string& DeviceName) {
     return kDevicePrefix + DeviceName;
 }
 
+int OwnPort(const std::string& Device) {
+    std::string name = Device;  // typed names may be in any case: com12
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+    return static_cast<int>(PortNumber(ShownName(name)));
+}
+
 std::string StableName(const std::string&) {
     return {};
 }

@@ -186,6 +186,10 @@ TEST(SerialWin32, PortsAreTheirOwnDevicesAndMissingOnesSayWhat) {
     EXPECT_EQ(Serial::DevicePath("\\\\.\\pipe\\x"), "\\\\.\\pipe\\x");
     EXPECT_TRUE(Serial::SameDevice("COM3", "\\\\.\\com3"));
     EXPECT_FALSE(Serial::SameDevice("COM3", "COM13"));
+    EXPECT_EQ(Serial::OwnPort("COM7"), 7);
+    EXPECT_EQ(Serial::OwnPort("\\\\.\\com12"), 12);
+    EXPECT_EQ(Serial::OwnPort("COM"), 0);
+    EXPECT_EQ(Serial::OwnPort("\\\\.\\pipe\\x"), 0);
     Serial::SetPortMap({{7, "COM9"}});
     EXPECT_EQ(Serial::DevicePath("COM7"), "\\\\.\\COM9");
     Serial::SetPortMap({});
