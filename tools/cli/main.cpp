@@ -1,13 +1,23 @@
 // zbeacon-cli: reads, programs and verifies the beacon from a terminal, and checks command files.
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <QWinEventNotifier>
+#else
 #include <signal.h>
 #include <unistd.h>
+
+#include <QSocketNotifier>
+#endif
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -17,6 +27,7 @@
 #include "link/PortSettings.h"
 #include "link/SlotListing.h"
 #include "platform/Application.h"
+#include "platform/FileNames.h"
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
@@ -30,12 +41,81 @@ namespace {
 constexpr size_t kCommandCapacity = 1024 * 1024;
 constexpr int kPathPort = 1;  // the port number a device path given on the command line is opened as
 
+#ifdef _WIN32
+// Ctrl+C and Ctrl+Break in the console: the system calls the handler on a thread of its own, which sets an
+// event that the event loop watches.
+HANDLE interruptEvent = nullptr;
+
+BOOL WINAPI OnInterrupt(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    SetEvent(interruptEvent);
+    return TRUE;
+}
+
+// Calls `interrupted` on the GUI thread for each Ctrl+C while it lives.
+class InterruptWatch {
+public:
+    explicit InterruptWatch(std::function<void()> interrupted) {
+        interruptEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (interruptEvent == nullptr) return;
+        notifier_ = new QWinEventNotifier(interruptEvent);
+        QObject::connect(notifier_, &QWinEventNotifier::activated, [interrupted] {
+            ResetEvent(interruptEvent);
+            interrupted();
+        });
+        SetConsoleCtrlHandler(OnInterrupt, TRUE);
+    }
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+    ~InterruptWatch() {
+        SetConsoleCtrlHandler(OnInterrupt, FALSE);
+        delete notifier_;
+        if (interruptEvent != nullptr) CloseHandle(interruptEvent);
+        interruptEvent = nullptr;
+    }
+    bool Ready() const { return notifier_ != nullptr; }
+
+private:
+    QWinEventNotifier* notifier_ = nullptr;
+};
+#else
 int interruptWrite = -1;
 
 void OnInterrupt(int) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(interruptWrite, &byte, 1);
 }
+
+// Calls `interrupted` on the GUI thread for each SIGINT while it lives.
+class InterruptWatch {
+public:
+    explicit InterruptWatch(std::function<void()> interrupted) {
+        if (::pipe(pipeEnds_) != 0) return;
+        interruptWrite = pipeEnds_[1];
+        notifier_ = new QSocketNotifier(pipeEnds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_, &QSocketNotifier::activated, [this, interrupted] {
+            char byte;
+            [[maybe_unused]] const ssize_t got = ::read(pipeEnds_[0], &byte, 1);
+            interrupted();
+        });
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, nullptr);
+    }
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+    ~InterruptWatch() {
+        if (notifier_ != nullptr) ::signal(SIGINT, SIG_DFL);
+        delete notifier_;
+    }
+    bool Ready() const { return notifier_ != nullptr; }
+
+private:
+    int pipeEnds_[2] = {-1, -1};
+    QSocketNotifier* notifier_ = nullptr;
+};
+#endif
 
 void Error(const QString& text) {
     std::fprintf(stderr, "zbeacon-cli: %s\n", text.toLocal8Bit().constData());
@@ -48,7 +128,8 @@ int UsageError(const QString& text) {
 }
 
 // The COM number of PORT ("3", "COM3") after the settings' port map is in place, or kPathPort for a
-// device path (absolute, or relative to the working folder); 0 when PORT is neither.
+// device path (absolute, or relative to the working folder; on Windows also a device name such as
+// "\\.\COM12"); 0 when PORT is neither.
 int PortNumber(const QString& port, const TIniFile& ini) {
     QString number = port.trimmed();
     if (number.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) number = number.mid(3);
@@ -58,6 +139,13 @@ int PortNumber(const QString& port, const TIniFile& ini) {
         Serial::SetPortMap(ReadPortMap(ini));
         return n;
     }
+#ifdef _WIN32
+    // The system's own device names ("\\.\COM12", "\\.\CNCA0") are opened as they are.
+    if (port.startsWith(QLatin1String("\\\\.\\"))) {
+        Serial::SetPortMap({{kPathPort, FileNames::Native(port)}});
+        return kPathPort;
+    }
+#endif
     if (port.contains(QLatin1Char('/')) || QFileInfo::exists(port)) {
         const QString path = QFileInfo(port).absoluteFilePath();
         Serial::SetPortMap({{kPathPort, QFile::encodeName(path).toStdString()}});
@@ -107,7 +195,7 @@ int ListBackups(const QString& folder) {
     for (const Backups::Record& r : Backups::List(folder)) {
         std::string bytes;
         QByteArray start;
-        if (TextFile::ReadRegularFile(QFile::encodeName(r.file).toStdString(), bytes, 1 << 20, false) ==
+        if (TextFile::ReadRegularFile(FileNames::Native(r.file), bytes, 1 << 20, false) ==
             TextFile::ReadResult::Ok) {
             for (char c : QByteArray::fromStdString(bytes)) {
                 if (start.size() >= 40) break;
@@ -156,7 +244,7 @@ int Run(QCoreApplication& app) {
         options.settings =
             QDir(ChooseProgramFolders(ProgramFolder()).Data).filePath(QStringLiteral("zbeacon.ini"));
     const QString settings = options.settings;
-    const TIniFile ini(QFile::encodeName(settings).toStdString());
+    const TIniFile ini(FileNames::Native(settings));
 
     if (options.command == Cli::Command::Ports) return ListPorts(ini);
     const QString backups = BackupsFolderFor(settings);
@@ -181,8 +269,8 @@ int Run(QCoreApplication& app) {
     QByteArray text;
     if (!options.file.isEmpty()) {
         try {
-            text = QByteArray::fromStdString(
-                LoadCommandFile(QFile::encodeName(options.file).toStdString(), kCommandCapacity));
+            text =
+                QByteArray::fromStdString(LoadCommandFile(FileNames::Native(options.file), kCommandCapacity));
         } catch (const std::exception& e) {
             return UsageError(QString::fromLocal8Bit(e.what()));
         }
@@ -222,33 +310,25 @@ int Run(QCoreApplication& app) {
     session.SetBackupsFolder(backups);
 
     // Ctrl+C: nothing more is sent, the port is closed, and the tool ends with 130.
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) {
-        Error(QStringLiteral("cannot create a pipe"));
-        return Cli::kPortError;
+    int status = Cli::kDone;
+    {
+        InterruptWatch interrupt([&] {
+            // Until the beacon has received the whole new message, it keeps the one it had.
+            QString message = QStringLiteral("interrupted");
+            if (session.MessageIncomplete())
+                message += QStringLiteral(": the beacon keeps its old message until a complete upload");
+            session.Finish(Cli::kInterrupted, message);
+        });
+        if (!interrupt.Ready()) {
+            Error(QStringLiteral("cannot create a pipe"));
+            return Cli::kPortError;
+        }
+        if (session.Start(port)) {
+            app.exec();
+            session.Drain();
+        }
+        status = session.ExitStatus();
     }
-    interruptWrite = pipeEnds[1];
-    QSocketNotifier interrupt(pipeEnds[0], QSocketNotifier::Read);
-    QObject::connect(&interrupt, &QSocketNotifier::activated, [&] {
-        char byte;
-        [[maybe_unused]] const ssize_t got = ::read(pipeEnds[0], &byte, 1);
-        // Until the beacon has received the whole new message, it keeps the one it had.
-        QString message = QStringLiteral("interrupted");
-        if (session.MessageIncomplete())
-            message += QStringLiteral(": the beacon keeps its old message until a complete upload");
-        session.Finish(Cli::kInterrupted, message);
-    });
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-
-    if (session.Start(port)) {
-        app.exec();
-        session.Drain();
-    }
-    const int status = session.ExitStatus();
-    ::signal(SIGINT, SIG_DFL);
     if (status == Cli::kDone && !options.output.isEmpty()) {
         std::fprintf(stderr, "Command string saved to %s\n",
                      QFileInfo(options.output).absoluteFilePath().toLocal8Bit().constData());
@@ -259,6 +339,11 @@ int Run(QCoreApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // The bytes written are the bytes of the Linux tool: no LF becomes CR LF on the way out.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     QCoreApplication app(argc, argv);
     // Once the loop ends, the port's watcher hands nothing more over.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { Application::SetTerminated(true); });
