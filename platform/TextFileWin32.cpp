@@ -158,6 +158,13 @@ ReadResult ReadRegularFile(const std::string& path, std::string& bytes, std::siz
         return ReadResult::Missing;
     }
     const std::wstring name = FileNames::Wide(path);
+    // A folder is no file (and the system would not say so when it is opened as one).
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        Fail(ERROR_ACCESS_DENIED);
+        errno = EISDIR;
+        return ReadResult::Failed;
+    }
     // A shared read lets other readers in but no writer; a writer that holds the file keeps the read out
     // until it is done, for about a second at most.
     const DWORD share = sharedLock ? FILE_SHARE_READ | FILE_SHARE_DELETE : kShareAll;
@@ -173,14 +180,7 @@ ReadResult ReadRegularFile(const std::string& path, std::string& bytes, std::siz
             continue;
         }
         Fail(code);
-        if (errno == ENOENT) return ReadResult::Missing;
-        // A folder cannot be opened as a file.
-        const DWORD attributes = GetFileAttributesW(name.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            Fail(code);
-            errno = EISDIR;
-        }
-        return ReadResult::Failed;
+        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
     }
     HandleGuard file(raw);
     if (GetFileType(file.get()) != FILE_TYPE_DISK) {
