@@ -1,6 +1,8 @@
 // Reading and crash-safe replacement of files on Windows: UTF-16 names, share modes, FlushFileBuffers and
 // ReplaceFileW. Every failure leaves the system's error code (GetLastError) and a matching errno.
 #include <windows.h>
+// The system names its own file replacement ReplaceFile too (a macro for ReplaceFileW); ours keeps its name.
+#undef ReplaceFile
 
 #include <algorithm>
 #include <cerrno>

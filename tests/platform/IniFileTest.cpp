@@ -57,6 +57,7 @@ std::string Lf(std::string crlf) {
     return out;
 }
 
+#ifndef _WIN32
 std::string WriteError(const std::string& path) {
     TIniFile ini(path);
     try {
@@ -66,6 +67,7 @@ std::string WriteError(const std::string& path) {
     }
     return "no error";
 }
+#endif
 
 }  // namespace
 

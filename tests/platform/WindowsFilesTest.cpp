@@ -1,6 +1,8 @@
 // The file layer on Windows: replacement that keeps the old file when it fails, names beyond the 8-bit
 // code page, and read-only files that are never written.
 #include <windows.h>
+// The system names its own file replacement ReplaceFile too (a macro for ReplaceFileW); ours keeps its name.
+#undef ReplaceFile
 
 #include <gtest/gtest.h>
 
