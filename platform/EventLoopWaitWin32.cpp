@@ -52,22 +52,42 @@ private:
     bool finePeriod_ = false;
 };
 
+// The timer wakes the loop this long before the deadline, and the last stretch passes dispatching events
+// without sleeping: the hand-over of the timer's signal to the event loop takes a while of its own, and
+// so the wait still ends within a fraction of a millisecond. A millisecond of every wait is spent awake.
+constexpr int64_t kLeadNs = 1000000;
+
+// Dispatches events without sleeping until the monotonic clock reaches the deadline.
+void FinishAwake(int64_t deadlineNs) {
+    while (Clock::MonotonicNs() < deadlineNs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        SwitchToThread();
+    }
+}
+
 }  // namespace
 
 bool Until(int64_t deadlineNs) {
-    if (Clock::MonotonicNs() >= deadlineNs) return true;
+    const int64_t now = Clock::MonotonicNs();
+    if (now >= deadlineNs) return true;
+    if (deadlineNs - now <= kLeadNs) {
+        FinishAwake(deadlineNs);
+        return true;
+    }
+    const int64_t wakeNs = deadlineNs - kLeadNs;
     TWaitTimer timer;
-    if (timer.Handle() == nullptr || !timer.ArmFor(deadlineNs)) return WithQtTimer(deadlineNs);
+    if (timer.Handle() == nullptr || !timer.ArmFor(wakeNs)) return WithQtTimer(deadlineNs);
     bool fired = false;
     bool quitting = false;
     {
         QEventLoop loop;
         QWinEventNotifier notifier(timer.Handle());
         QObject::connect(&notifier, &QWinEventNotifier::activated, &loop, [&] {
-            // A timer that woke before the deadline (the performance counter and the timer's clock
-            // need not agree to the microsecond) is set again for the rest.
-            if (timer.ArmFor(deadlineNs)) return;
+            // A timer that woke early (the performance counter and the timer's clock need not agree to the
+            // microsecond) is set again for the rest.
+            if (Clock::MonotonicNs() < wakeNs && timer.ArmFor(wakeNs)) return;
             notifier.setEnabled(false);
+            FinishAwake(deadlineNs);
             fired = true;
             loop.quit();
         });
@@ -79,8 +99,6 @@ bool Until(int64_t deadlineNs) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
     }
-    // A timer that could not be set again leaves the rest of the wait to the coarser one.
-    if (Clock::MonotonicNs() < deadlineNs) WithQtTimer(deadlineNs);
     return !quitting;
 }
 
