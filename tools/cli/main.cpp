@@ -1,23 +1,9 @@
 // zbeacon-cli: reads, programs and verifies the beacon from a terminal, and checks command files.
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-
-#include <QWinEventNotifier>
-#else
-#include <signal.h>
-#include <unistd.h>
-
-#include <QSocketNotifier>
-#endif
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <optional>
 
@@ -33,6 +19,7 @@
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
 #include "platform/serial/Serial.h"
+#include "tools/cli/Console.h"
 #include "tools/cli/Options.h"
 #include "tools/cli/Session.h"
 
@@ -40,82 +27,6 @@ namespace {
 
 constexpr size_t kCommandCapacity = 1024 * 1024;
 constexpr int kPathPort = 1;  // the port number a device path given on the command line is opened as
-
-#ifdef _WIN32
-// Ctrl+C and Ctrl+Break in the console: the system calls the handler on a thread of its own, which sets an
-// event that the event loop watches.
-HANDLE interruptEvent = nullptr;
-
-BOOL WINAPI OnInterrupt(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-    SetEvent(interruptEvent);
-    return TRUE;
-}
-
-// Calls `interrupted` on the GUI thread for each Ctrl+C while it lives.
-class InterruptWatch {
-public:
-    explicit InterruptWatch(std::function<void()> interrupted) {
-        interruptEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (interruptEvent == nullptr) return;
-        notifier_ = new QWinEventNotifier(interruptEvent);
-        QObject::connect(notifier_, &QWinEventNotifier::activated, [interrupted] {
-            ResetEvent(interruptEvent);
-            interrupted();
-        });
-        SetConsoleCtrlHandler(OnInterrupt, TRUE);
-    }
-    InterruptWatch(const InterruptWatch&) = delete;
-    InterruptWatch& operator=(const InterruptWatch&) = delete;
-    ~InterruptWatch() {
-        SetConsoleCtrlHandler(OnInterrupt, FALSE);
-        delete notifier_;
-        if (interruptEvent != nullptr) CloseHandle(interruptEvent);
-        interruptEvent = nullptr;
-    }
-    bool Ready() const { return notifier_ != nullptr; }
-
-private:
-    QWinEventNotifier* notifier_ = nullptr;
-};
-#else
-int interruptWrite = -1;
-
-void OnInterrupt(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(interruptWrite, &byte, 1);
-}
-
-// Calls `interrupted` on the GUI thread for each SIGINT while it lives.
-class InterruptWatch {
-public:
-    explicit InterruptWatch(std::function<void()> interrupted) {
-        if (::pipe(pipeEnds_) != 0) return;
-        interruptWrite = pipeEnds_[1];
-        notifier_ = new QSocketNotifier(pipeEnds_[0], QSocketNotifier::Read);
-        QObject::connect(notifier_, &QSocketNotifier::activated, [this, interrupted] {
-            char byte;
-            [[maybe_unused]] const ssize_t got = ::read(pipeEnds_[0], &byte, 1);
-            interrupted();
-        });
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, nullptr);
-    }
-    InterruptWatch(const InterruptWatch&) = delete;
-    InterruptWatch& operator=(const InterruptWatch&) = delete;
-    ~InterruptWatch() {
-        if (notifier_ != nullptr) ::signal(SIGINT, SIG_DFL);
-        delete notifier_;
-    }
-    bool Ready() const { return notifier_ != nullptr; }
-
-private:
-    int pipeEnds_[2] = {-1, -1};
-    QSocketNotifier* notifier_ = nullptr;
-};
-#endif
 
 void Error(const QString& text) {
     std::fprintf(stderr, "zbeacon-cli: %s\n", text.toLocal8Bit().constData());
@@ -312,7 +223,7 @@ int Run(QCoreApplication& app) {
     // Ctrl+C: nothing more is sent, the port is closed, and the tool ends with 130.
     int status = Cli::kDone;
     {
-        InterruptWatch interrupt([&] {
+        Console::InterruptWatch interrupt([&] {
             // Until the beacon has received the whole new message, it keeps the one it had.
             QString message = QStringLiteral("interrupted");
             if (session.MessageIncomplete())
@@ -339,11 +250,7 @@ int Run(QCoreApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
-    // The bytes written are the bytes of the Linux tool: no LF becomes CR LF on the way out.
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-#endif
+    Console::UseBinaryOutput();
     QCoreApplication app(argc, argv);
     // Once the loop ends, the port's watcher hands nothing more over.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { Application::SetTerminated(true); });
