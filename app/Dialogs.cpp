@@ -4,7 +4,6 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QUrl>
 
@@ -84,7 +83,5 @@ bool QtDialogs::InputQuery(const QString& title, const QString& prompt, QString&
 
 // Not the desktop's handler for HTML files, which may be a text editor, but its web browser.
 bool QtDialogs::OpenDocument(const QString& path) {
-    const QStringList command =
-        WebBrowserCommand(QUrl::fromLocalFile(path).toString(), TBrowserEnvironment::FromSystem());
-    return !command.isEmpty() && QProcess::startDetached(command.first(), command.mid(1));
+    return OpenInWebBrowser(QUrl::fromLocalFile(path).toString());
 }

@@ -18,6 +18,7 @@
 #include "device/VaComm.h"
 #include "link/PortList.h"
 #include "platform/Convert.h"
+#include "platform/FileNames.h"
 #include "platform/IniFile.h"
 #include "platform/serial/PortMap.h"
 
@@ -133,7 +134,7 @@ void TForm1::DevicePortClick(QObject* Sender) {
 // Numbers that the file has gained since start-up (edited by hand meanwhile) count as taken.
 int TForm1::MapDevice(const QString& device) {
     const std::string path = QFile::encodeName(device).toStdString();
-    TIniFile ini(QFile::encodeName(SettingsPath()).toStdString());
+    TIniFile ini(FileNames::Native(SettingsPath()));
     std::map<int, std::string> ports = Serial::PortMap();
     ports.merge(Serial::ParsePortEntries(ini.ReadSectionValues("Ports")));
     const int port = Serial::PortForDevice(ports, path);

@@ -2,7 +2,6 @@
 // shown, and written when it closes.
 #include <QAction>
 #include <QDir>
-#include <QFile>
 
 #include "app/Unit2.h"
 #include "app/ZB.h"
@@ -47,9 +46,9 @@ void TForm1::FormCreate() {
     BuildGPSMenu();
 
     {
-        const TIniFile ini(QFile::encodeName(SettingsPath()).toStdString());
+        const TIniFile ini(FileNames::Native(SettingsPath()));
         ReadBounds(ini, this, "");
-        const std::string defaultFile = QFile::encodeName(folders_.DefaultCommandFile()).toStdString();
+        const std::string defaultFile = FileNames::Native(folders_.DefaultCommandFile());
         // Kept as the file system's bytes: a name that is not UTF-8 is found again.
         CommandFileName = FileNames::FromBytes(ini.ReadString("Files", "SaveAs", defaultFile));
         Com->SetPortNum(ini.ReadInteger("Comm", "Port", 0));
@@ -85,13 +84,13 @@ void TForm1::FormCreate() {
 void TForm1::FormShow() {
     UpdateSequence();
     if (!Debug) return;
-    const TIniFile ini(QFile::encodeName(SettingsPath()).toStdString());
+    const TIniFile ini(FileNames::Native(SettingsPath()));
     ReadBounds(ini, Debug, "Debug.");
     if (DebugWindow->isChecked()) Debug->show();
 }
 
 bool TForm1::FormClose() {
-    TIniFile ini(QFile::encodeName(SettingsPath()).toStdString());
+    TIniFile ini(FileNames::Native(SettingsPath()));
     WriteBounds(ini, WindowBounds::Read(this), "");
     WriteBounds(ini,
                 Debug ? WindowBounds::Read(Debug)

@@ -1,11 +1,17 @@
 // Entry of the program: the main window, then the hidden debug window, then the message loop.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <QApplication>
-#include <QSocketNotifier>
 #include <cstdio>
+#ifdef _WIN32
+#include <QSessionManager>
+#else
+#include <QSocketNotifier>
+#endif
 
 #include "app/Dialogs.h"
 #include "app/Display.h"
@@ -15,6 +21,20 @@
 #include "platform/Folders.h"
 #include "platform/Thread.h"
 
+#ifdef _WIN32
+namespace {
+// Logging off or shutting down Windows asks the program to keep its data: the main window closes as its
+// close box does, so the settings are written and unsaved text is offered for saving. While a modal box
+// is open the request is left for the operator to answer the box; a close that the operator declines
+// cancels the log-off where the system lets it be cancelled.
+void CloseOnEndRequest(QWidget* window, QObject* owner) {
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, owner, [window](QSessionManager& manager) {
+        if (!window->isVisible() || QApplication::activeModalWidget()) return;
+        if (!window->close()) manager.cancel();
+    });
+}
+}  // namespace
+#else
 namespace {
 int signalPipe[2] = {-1, -1};
 
@@ -49,6 +69,7 @@ void CloseOnEndRequest(QWidget* window, QObject* owner) {
     sigprocmask(SIG_UNBLOCK, &requests, nullptr);
 }
 }  // namespace
+#endif
 
 int main(int argc, char** argv) {
     // Without a display (an SSH session) the toolkit would stop with its platform plugin error.

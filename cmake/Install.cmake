@@ -3,7 +3,7 @@
 # cmake --install puts the programs into bin, the help page, the copyright notice and the change log
 # into the documentation folders, and the desktop entry, icons, AppStream metadata and (gzipped) manual
 # pages into their usual places under share. An installed program keeps its settings in the user's
-# configuration folder (platform/Folders.cpp recognises the layout by the desktop entry, or by the
+# configuration folder (platform/FoldersPosix.cpp recognises the layout by the desktop entry, or by the
 # command-line tools' documentation folder, beside its bin folder).
 #
 # Two components, each a Debian package: "gui", the window with its desktop files (package
@@ -89,7 +89,7 @@ else()
 endif()
 
 # The program looks for its install layout with the same folders.
-set_property(SOURCE ${CMAKE_SOURCE_DIR}/platform/Folders.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/platform/FoldersPosix.cpp APPEND PROPERTY COMPILE_DEFINITIONS
     ZB_INSTALL_BINDIR="${CMAKE_INSTALL_BINDIR}"
     ZB_INSTALL_DATADIR="${CMAKE_INSTALL_DATADIR}"
     ZB_INSTALL_DOCDIR="${ZB_INSTALL_DOCDIR}"

@@ -5,11 +5,11 @@
 #include <QFileInfo>
 #include <QSet>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
 
+#include "platform/FileNames.h"
 #include "platform/TextFile.h"
 #include "platform/serial/PortMap.h"
 
@@ -20,11 +20,20 @@ const char kRecordSuffix[] = ".record";
 constexpr std::size_t kRecordLimit = 64 * 1024;
 
 std::string Native(const QString& path) {
-    return QFile::encodeName(path).toStdString();
+    return FileNames::Native(path);
 }
 
+// The system's text for the failure of the last file call.
 QString ErrnoText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return FileNames::FromNative(TextFile::ErrorText(error));
+}
+
+std::filesystem::path FolderPath(const QString& folder) {
+#ifdef _WIN32
+    return std::filesystem::path(folder.toStdWString());
+#else
+    return std::filesystem::path(Native(folder));
+#endif
 }
 
 // The record as "key=value" lines; values never hold line breaks.
@@ -68,7 +77,7 @@ QString RecordFileOf(const QString& backupFile) {
 std::optional<QString> Write(const QString& folder, Record record, const QByteArray& message,
                              QString& error) {
     std::error_code made;
-    std::filesystem::create_directories(std::filesystem::path(Native(folder)), made);
+    std::filesystem::create_directories(FolderPath(folder), made);
     if (made) {
         error = folder + QStringLiteral(": ") + QString::fromLocal8Bit(made.message());
         return std::nullopt;

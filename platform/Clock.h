@@ -6,6 +6,16 @@
 
 namespace Clock {
 
+#ifdef _WIN32
+
+// Nanoseconds on the performance counter (monotonic, unaffected by changes of the wall clock).
+int64_t MonotonicNs();
+
+// Processor time of the whole process, every thread included, in seconds.
+double ProcessCpuSeconds();
+
+#else
+
 // Nanoseconds on the monotonic clock (unaffected by changes of the wall clock).
 inline int64_t MonotonicNs() {
     timespec ts{};
@@ -20,6 +30,8 @@ inline double ProcessCpuSeconds() {
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
+
+#endif
 
 // Milliseconds since an arbitrary start, 32 bits, wrapping; compare differences as signed.
 inline uint32_t timeGetTime() {

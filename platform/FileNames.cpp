@@ -1,7 +1,5 @@
 #include "platform/FileNames.h"
 
-#include <sys/stat.h>
-
 namespace FileNames {
 namespace {
 
@@ -112,11 +110,6 @@ QString ForDisplay(const QString& text) {
         }
     }
     return shown;
-}
-
-bool ExistsAsNonFolder(const QString& text) {
-    struct stat st {};
-    return !text.isEmpty() && ::stat(ToBytes(text).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 }  // namespace FileNames

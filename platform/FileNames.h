@@ -24,4 +24,17 @@ QString ForDisplay(const QString& text);
 // True when the name exists and is not a folder (following symbolic links).
 bool ExistsAsNonFolder(const QString& text);
 
+// A path as the program's file layer takes it (TextFile, the settings file, the backups), and back: on
+// Linux the bytes that Qt's own file functions use; on Windows the name in UTF-8 (ToBytes), which the
+// file layer widens to the system's UTF-16 names, so that no name is lost to the 8-bit code page.
+std::string Native(const QString& path);
+QString FromNative(const std::string& path);
+
+#ifdef _WIN32
+// The system's UTF-16 name for a path of the file layer, and the file layer's path for a system name.
+// A name that holds a surrogate without its pair comes back the same wherever it is in U+DC80 to U+DCFF.
+std::wstring Wide(const std::string& path);
+std::string Narrow(const std::wstring& name);
+#endif
+
 }  // namespace FileNames

@@ -43,6 +43,17 @@ bool ReplaceFile(const std::string& path, const std::string& bytes);
 // not otherwise. Nothing is changed.
 bool MayWrite(const std::string& path);
 
+// The system's text for the failure that the last call above reported on this thread, given its errno:
+// on Linux errno's own text; on Windows the text of the system's error code that the call left
+// (GetLastError), where the functions above keep it. Paths and texts on Windows are UTF-8 (see
+// FileNames::Native).
+//
+// On Windows the same rules hold with the system's means: UTF-16 names, a shared read that a writer
+// holding the file keeps out for about a second, the new file flushed (FlushFileBuffers) and put in the
+// old one's place with ReplaceFileW, which keeps its attributes and security, or moved to the name
+// (MoveFileExW) when there is no old file. A read-only file is never replaced, and neither is a device.
+std::string ErrorText(int error);
+
 }  // namespace TextFile
 
 // Converts every CR not followed by LF, and every LF not preceded by CR, into CR LF. A CR LF pair stays

@@ -1,9 +1,5 @@
 #include "platform/Thread.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QEvent>
 #include <QThread>
@@ -206,18 +202,6 @@ void TThread::SetFreeOnTerminate(bool Value) {
 TThreadPriority TThread::Priority() const {
     std::lock_guard lock(priorityMutex_);
     return priority_;
-}
-
-void TThread::SetPriority(TThreadPriority Value) {
-    std::lock_guard lock(priorityMutex_);
-    priority_ = Value;
-    if (tid_ != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid_), NicenessOf(priority_));
-}
-
-void TThread::ApplyPriority() {
-    std::lock_guard lock(priorityMutex_);
-    tid_ = static_cast<int>(syscall(SYS_gettid));
-    if (priority_ != tpNormal) setpriority(PRIO_PROCESS, static_cast<id_t>(tid_), NicenessOf(priority_));
 }
 
 void TThread::Synchronize(const std::function<void()>& Routine) {

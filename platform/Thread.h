@@ -20,7 +20,8 @@
 // Thread priorities, lowest to highest; tpNormal is the platform default.
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
-// The Linux niceness that a priority maps to (19 for tpIdle down to -20 for tpTimeCritical).
+// The Linux niceness that a priority maps to (19 for tpIdle down to -20 for tpTimeCritical); on Windows
+// the priority maps to the thread priority levels, idle to time-critical.
 int NicenessOf(TThreadPriority Priority);
 
 class TThread : public TObject {

@@ -34,3 +34,8 @@ QStringList WebBrowserCommand(const QString& url, const TBrowserEnvironment& env
 // becomes %, and the other codes go; an address that no code takes is added at the end. Empty when the
 // value is malformed (an open quote).
 QStringList ExpandDesktopExec(const QString& exec, const QString& url);
+
+// Shows `url` (a web address, or the file: address of a page) in the web browser without waiting for it;
+// false when no browser could be started. On Linux the browser is the one WebBrowserCommand finds; on
+// Windows the program registered for https addresses, else whatever the shell opens the address with.
+bool OpenInWebBrowser(const QString& url);

@@ -36,6 +36,7 @@ protected:
 
 }  // namespace
 
+#ifndef _WIN32
 TEST_F(Folders, OnlyAnInstallTreeMovesTheFilesToTheConfigurationFolder) {
     EXPECT_TRUE(IsInstalledLayout(Bin()));
     EXPECT_TRUE(IsInstalledLayout(Bin() + "/"));
@@ -76,6 +77,42 @@ TEST_F(Folders, OnlyAnInstallTreeMovesTheFilesToTheConfigurationFolder) {
     EXPECT_EQ(TProgramFolders::ForInstalled(Bin(), home.path(), home.path()).HelpPage,
               QDir(Bin()).filePath("zbeacon.html"));
 }
+#else
+// A copy run from a folder of its own keeps everything beside itself; the installer's uninstaller beside
+// it, or a place under Program Files, makes it an installed copy, whose files live in the application
+// data folders.
+TEST_F(Folders, AnUninstallerOrProgramFilesMakesACopyInstalled) {
+    const QString program = home.filePath("ZindleBeaconSetup");
+    ASSERT_TRUE(QDir().mkpath(program));
+    const TProgramFolders portable = ChooseProgramFolders(program);
+    EXPECT_FALSE(portable.IsInstalled());
+    EXPECT_EQ(portable.Data, program);
+    EXPECT_EQ(BackupsFolder(portable), QDir(program).filePath("backups"));
+
+    WriteBytes(QDir(program).filePath("Uninstall.exe").toStdString(), "MZ");
+    const TProgramFolders installed = ChooseProgramFolders(program);
+    EXPECT_TRUE(installed.IsInstalled());
+    EXPECT_TRUE(installed.Data.endsWith("/zbeacon")) << installed.Data.toStdString();
+    EXPECT_FALSE(installed.Data.startsWith(program));
+    EXPECT_EQ(installed.DefaultCommandFile(), QDir(installed.Data).filePath("default.txt"));
+    EXPECT_EQ(installed.HelpPage, QDir(program).filePath("zbeacon.html"));
+    EXPECT_FALSE(installed.Documents.isEmpty());
+    // The backups are kept apart from the roaming settings, in the local application data.
+    const QString backups = BackupsFolder(installed);
+    EXPECT_TRUE(backups.endsWith("/zbeacon/backups")) << backups.toStdString();
+    EXPECT_FALSE(backups.startsWith(installed.Data)) << backups.toStdString();
+
+    // Under Program Files without an uninstaller; a folder whose name only begins the same is no part of it.
+    // (The layout is told from the names alone: the folders need not exist.)
+    const QString programFiles = QDir::fromNativeSeparators(qEnvironmentVariable("ProgramFiles"));
+    ASSERT_FALSE(programFiles.isEmpty());
+    const QString underProgramFiles = programFiles + "/ZindleBeaconSetupTest";
+    const QString besideProgramFiles = programFiles + "Test/ZindleBeaconSetup";
+    EXPECT_TRUE(IsInstalledLayout(underProgramFiles));
+    EXPECT_TRUE(IsInstalledLayout(underProgramFiles.toUpper()));
+    EXPECT_FALSE(IsInstalledLayout(besideProgramFiles));
+}
+#endif
 
 TEST_F(Folders, AnInstalledWindowKeepsItsFilesInTheDataFolderAndDialogsStartInDocuments) {
     QTemporaryDir data;

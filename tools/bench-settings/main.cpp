@@ -7,7 +7,9 @@
 //
 // Usage: bench-settings [folder]   (default: the system's temporary folder)
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -90,9 +92,38 @@ void Report(const char* what, const Figures& f, int perRound) {
                 f.median / perRound);
 }
 
+#ifdef _WIN32
+// A fresh folder under `base` (the file layer's UTF-8 path), or empty when none could be made.
+std::string MakeFolder(const std::string& base) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string folder = base + "/zbbench." + std::to_string(random());
+        const std::u8string name(folder.begin(), folder.end());
+        std::error_code error;
+        if (std::filesystem::create_directory(std::filesystem::path(name), error)) return folder;
+        if (error) break;
+    }
+    return {};
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    std::string base;
+    if (argc > 1) {
+        base = argv[1];
+    } else {
+        const std::u8string temp = std::filesystem::temp_directory_path().u8string();
+        base.assign(temp.begin(), temp.end());
+    }
+    const std::string folder = MakeFolder(base);
+    if (folder.empty()) {
+        std::fprintf(stderr, "cannot create a folder in %s\n", base.c_str());
+        return 1;
+    }
+#else
     const char* tmp = std::getenv("TMPDIR");
     std::string base = argc > 1 ? argv[1] : (tmp != nullptr && *tmp != '\0' ? tmp : "/tmp");
     std::string folder = base + "/zbbench.XXXXXX";
@@ -100,6 +131,7 @@ int main(int argc, char** argv) {
         std::perror("mkdtemp");
         return 1;
     }
+#endif
     const std::string ini = folder + "/zbeacon.ini";
     constexpr std::size_t kTenMb = 10u << 20;
     volatile int sink = 0;

@@ -15,6 +15,17 @@ Command CommandOf(const QString& word) {
     return Command::None;
 }
 
+#ifdef _WIN32
+const char kCommonOptions[] =
+    "\nCommon options:\n"
+    "  --port PORT          a COM port (COM5 or 5, mapped by the settings file's [Ports]) or a device\n"
+    "                       name (\\\\.\\COM12)\n"
+    "  --timeout SECONDS    give up when the beacon stays silent this long (default: wait)\n"
+    "  --transcript FILE    keep both directions of the conversation with time stamps\n"
+    "  --settings FILE      the settings file (default: the window's zbeacon.ini, next to the program or,\n"
+    "                       installed, in %APPDATA%\\zbeacon)\n";
+const char kPortHint[] = "a COM port such as COM5 or a device name";
+#else
 const char kCommonOptions[] =
     "\nCommon options:\n"
     "  --port PORT          a COM number (mapped by the settings file's [Ports]) or a device path\n"
@@ -22,6 +33,8 @@ const char kCommonOptions[] =
     "  --transcript FILE    keep both directions of the conversation with time stamps\n"
     "  --settings FILE      the settings file (default: the window's zbeacon.ini, next to the program or,\n"
     "                       installed, in ~/.config/zbeacon)\n";
+const char kPortHint[] = "a COM number or a device path";
+#endif
 
 bool TalksToBeacon(Command command) {
     return command == Command::Read || command == Command::Program || command == Command::Verify;
@@ -157,7 +170,7 @@ bool Parse(const QStringList& arguments, Options& options, QString& error) {
         options.file = positional.first();
     }
     if (TalksToBeacon(options.command) && options.port.isEmpty()) {
-        error = QStringLiteral("'%1' needs --port PORT (a COM number or a device path)").arg(word);
+        error = QStringLiteral("'%1' needs --port PORT (%2)").arg(word, QLatin1String(kPortHint));
         return false;
     }
     return true;

@@ -13,6 +13,7 @@
 #include "device/VaComm.h"
 #include "link/Delay.h"
 #include "link/PortSettings.h"
+#include "platform/FileNames.h"
 #include "platform/TextFile.h"
 #include "platform/serial/PortMap.h"
 #include "platform/serial/Serial.h"
@@ -335,7 +336,7 @@ void Session::Report() {
             std::fflush(out_);
             if (!options_.output.isEmpty()) {
                 try {
-                    SaveCommandFile(QFile::encodeName(options_.output).toStdString(), command_.toStdString());
+                    SaveCommandFile(FileNames::Native(options_.output), command_.toStdString());
                 } catch (const std::exception& e) {
                     status_ = kFailed;
                     Finish(kFailed, QString::fromLocal8Bit(e.what()));

@@ -1,12 +1,8 @@
 // zbeacon-cli: reads, programs and verifies the beacon from a terminal, and checks command files.
-#include <signal.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -17,11 +13,13 @@
 #include "link/PortSettings.h"
 #include "link/SlotListing.h"
 #include "platform/Application.h"
+#include "platform/FileNames.h"
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
 #include "platform/serial/Serial.h"
+#include "tools/cli/Console.h"
 #include "tools/cli/Options.h"
 #include "tools/cli/Session.h"
 
@@ -29,13 +27,6 @@ namespace {
 
 constexpr size_t kCommandCapacity = 1024 * 1024;
 constexpr int kPathPort = 1;  // the port number a device path given on the command line is opened as
-
-int interruptWrite = -1;
-
-void OnInterrupt(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(interruptWrite, &byte, 1);
-}
 
 void Error(const QString& text) {
     std::fprintf(stderr, "zbeacon-cli: %s\n", text.toLocal8Bit().constData());
@@ -48,7 +39,8 @@ int UsageError(const QString& text) {
 }
 
 // The COM number of PORT ("3", "COM3") after the settings' port map is in place, or kPathPort for a
-// device path (absolute, or relative to the working folder); 0 when PORT is neither.
+// device path (absolute, or relative to the working folder; on Windows also a device name such as
+// "\\.\COM12"); 0 when PORT is neither.
 int PortNumber(const QString& port, const TIniFile& ini) {
     QString number = port.trimmed();
     if (number.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) number = number.mid(3);
@@ -58,6 +50,13 @@ int PortNumber(const QString& port, const TIniFile& ini) {
         Serial::SetPortMap(ReadPortMap(ini));
         return n;
     }
+#ifdef _WIN32
+    // The system's own device names ("\\.\COM12", "\\.\CNCA0") are opened as they are.
+    if (port.startsWith(QLatin1String("\\\\.\\"))) {
+        Serial::SetPortMap({{kPathPort, FileNames::Native(port)}});
+        return kPathPort;
+    }
+#endif
     if (port.contains(QLatin1Char('/')) || QFileInfo::exists(port)) {
         const QString path = QFileInfo(port).absoluteFilePath();
         Serial::SetPortMap({{kPathPort, QFile::encodeName(path).toStdString()}});
@@ -107,7 +106,7 @@ int ListBackups(const QString& folder) {
     for (const Backups::Record& r : Backups::List(folder)) {
         std::string bytes;
         QByteArray start;
-        if (TextFile::ReadRegularFile(QFile::encodeName(r.file).toStdString(), bytes, 1 << 20, false) ==
+        if (TextFile::ReadRegularFile(FileNames::Native(r.file), bytes, 1 << 20, false) ==
             TextFile::ReadResult::Ok) {
             for (char c : QByteArray::fromStdString(bytes)) {
                 if (start.size() >= 40) break;
@@ -156,7 +155,7 @@ int Run(QCoreApplication& app) {
         options.settings =
             QDir(ChooseProgramFolders(ProgramFolder()).Data).filePath(QStringLiteral("zbeacon.ini"));
     const QString settings = options.settings;
-    const TIniFile ini(QFile::encodeName(settings).toStdString());
+    const TIniFile ini(FileNames::Native(settings));
 
     if (options.command == Cli::Command::Ports) return ListPorts(ini);
     const QString backups = BackupsFolderFor(settings);
@@ -181,8 +180,8 @@ int Run(QCoreApplication& app) {
     QByteArray text;
     if (!options.file.isEmpty()) {
         try {
-            text = QByteArray::fromStdString(
-                LoadCommandFile(QFile::encodeName(options.file).toStdString(), kCommandCapacity));
+            text =
+                QByteArray::fromStdString(LoadCommandFile(FileNames::Native(options.file), kCommandCapacity));
         } catch (const std::exception& e) {
             return UsageError(QString::fromLocal8Bit(e.what()));
         }
@@ -222,33 +221,25 @@ int Run(QCoreApplication& app) {
     session.SetBackupsFolder(backups);
 
     // Ctrl+C: nothing more is sent, the port is closed, and the tool ends with 130.
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) {
-        Error(QStringLiteral("cannot create a pipe"));
-        return Cli::kPortError;
+    int status = Cli::kDone;
+    {
+        Console::InterruptWatch interrupt([&] {
+            // Until the beacon has received the whole new message, it keeps the one it had.
+            QString message = QStringLiteral("interrupted");
+            if (session.MessageIncomplete())
+                message += QStringLiteral(": the beacon keeps its old message until a complete upload");
+            session.Finish(Cli::kInterrupted, message);
+        });
+        if (!interrupt.Ready()) {
+            Error(QStringLiteral("cannot create a pipe"));
+            return Cli::kPortError;
+        }
+        if (session.Start(port)) {
+            app.exec();
+            session.Drain();
+        }
+        status = session.ExitStatus();
     }
-    interruptWrite = pipeEnds[1];
-    QSocketNotifier interrupt(pipeEnds[0], QSocketNotifier::Read);
-    QObject::connect(&interrupt, &QSocketNotifier::activated, [&] {
-        char byte;
-        [[maybe_unused]] const ssize_t got = ::read(pipeEnds[0], &byte, 1);
-        // Until the beacon has received the whole new message, it keeps the one it had.
-        QString message = QStringLiteral("interrupted");
-        if (session.MessageIncomplete())
-            message += QStringLiteral(": the beacon keeps its old message until a complete upload");
-        session.Finish(Cli::kInterrupted, message);
-    });
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-
-    if (session.Start(port)) {
-        app.exec();
-        session.Drain();
-    }
-    const int status = session.ExitStatus();
-    ::signal(SIGINT, SIG_DFL);
     if (status == Cli::kDone && !options.output.isEmpty()) {
         std::fprintf(stderr, "Command string saved to %s\n",
                      QFileInfo(options.output).absoluteFilePath().toLocal8Bit().constData());
@@ -259,6 +250,7 @@ int Run(QCoreApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    Console::UseBinaryOutput();
     QCoreApplication app(argc, argv);
     // Once the loop ends, the port's watcher hands nothing more over.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { Application::SetTerminated(true); });
