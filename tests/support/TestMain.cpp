@@ -3,13 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QProcessEnvironment>
 #include <memory>
 
 #include "platform/Thread.h"
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    // The headless platform's own screen (800 x 600) is smaller than the windows' designed bounds;
+#ifdef _WIN32
+    // Wine does not hand variables named QT_... on to a Windows program: the Windows test build passes
+    // Qt's variables (platform, plugin and font folders) as ZB_TEST_QT_... instead.
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& name : environment.keys()) {
+        if (name.startsWith(QLatin1String("ZB_TEST_QT_")))
+            qputenv(name.mid(8).toLatin1(), environment.value(name).toLocal8Bit());
+    }
+#endif    // The headless platform's own screen (800 x 600) is smaller than the windows' designed bounds;
     // the tests run on a screen where they fit, as on a desktop.
     if (qgetenv("QT_QPA_PLATFORM") == "offscreen")
         qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") + ZB_TEST_SCREEN_CONFIG);
