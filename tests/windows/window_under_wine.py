@@ -18,7 +18,8 @@ import tempfile
 import time
 import zlib
 
-TITLE_PREFIX = "Zindle Beacon: "
+# The caption: the program's name, or "Zindle Beacon: " and the current command file.
+TITLE_PATTERN = "^Zindle Beacon(: | Setup$)"
 
 
 def fail(message):
@@ -41,7 +42,7 @@ def read_xwd(data):
     fields = struct.unpack(">25I", data[:100])
     header_size, version, pixmap_format, depth, width, height = fields[:6]
     byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
-    red_mask, green_mask, blue_mask = fields[15:18]
+    red_mask, green_mask, blue_mask = fields[14:17]
     ncolors = fields[19]
     if version != 7 or pixmap_format != 2 or bits_per_pixel not in (24, 32):
         fail("unexpected screenshot format")
@@ -69,11 +70,17 @@ def write_png(path, width, height, rows):
                 + chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b""))
 
 
-def white_areas(width, height, rows, min_width=150, min_height=15):
-    """Rectangles (left, top, width, height) of plain white, found as runs of white pixels that repeat in
-    consecutive rows; a text caret may split one area's rows, so runs a few rows apart are joined."""
+# The designed fills: the command memo light yellow, the sequence listing light cyan.
+MEMO_COLOUR = (255, 255, 144)
+LISTING_COLOUR = (192, 255, 255)
+
+
+def colour_areas(width, height, rows, colour, min_width=150, min_height=15):
+    """Rectangles (left, top, width, height) of one fill colour, found as runs of that colour that repeat in
+    consecutive rows; text, the caret and a listing row of another colour split an area's rows, so runs up to
+    40 rows apart are joined."""
     def white(p):
-        return p[0] >= 250 and p[1] >= 250 and p[2] >= 250
+        return all(abs(a - b) <= 3 for a, b in zip(p, colour))
     open_runs = {}  # (left, width) -> [top, last row]
     areas = []
     for y in range(height):
@@ -88,7 +95,7 @@ def white_areas(width, height, rows, min_width=150, min_height=15):
                 if x - start >= min_width:
                     key = (start, x - start)
                     seen.add(key)
-                    if key in open_runs and y - open_runs[key][1] <= 20:
+                    if key in open_runs and y - open_runs[key][1] <= 40:
                         open_runs[key][1] = y
                     else:
                         open_runs[key] = [y, y]
@@ -96,7 +103,7 @@ def white_areas(width, height, rows, min_width=150, min_height=15):
                 x += 1
         for key in list(open_runs):
             top, last = open_runs[key]
-            if key not in seen and y - last > 20:
+            if key not in seen and y - last > 40:
                 if last - top + 1 >= min_height:
                     areas.append((key[0], top, key[1], last - top + 1))
                 del open_runs[key]
@@ -111,22 +118,25 @@ def close(a, b, tolerance=4):
 
 
 def check_layout(width, height, rows):
-    areas = sorted(white_areas(width, height, rows), key=lambda a: a[2] * a[3], reverse=True)
-    if len(areas) < 2:
-        fail("the memo and the listing were not found in the screenshot (white areas: %s)" % areas)
-    listing = max(areas[:2], key=lambda a: a[3])
-    memo = min(areas[:2], key=lambda a: a[3])
+    def largest(colour):
+        areas = colour_areas(width, height, rows, colour)
+        return max(areas, key=lambda a: a[2] * a[3]) if areas else None
+    memo = largest(MEMO_COLOUR)
+    listing = largest(LISTING_COLOUR)
+    if memo is None or listing is None:
+        fail("the memo (%s) or the listing (%s) was not found in its colour" % (memo, listing))
     # Designed client places: memo (6, 28) 69 high, strip (18, 130) 21 high and 22 narrower than the memo,
-    # listing 338 high at the bottom, 4 further left and 13 wider than the memo. The white areas are the
-    # insides of the sunken frames, so sizes are checked with a few pixels' play.
+    # listing 338 high at the bottom, 4 further left and 13 wider than the memo. The areas found are the
+    # fills inside the sunken frames (the memo's without its scroll bar), so sizes have a few pixels' play.
     if not (50 <= memo[3] <= 69 and 300 <= listing[3] <= 338):
         fail("memo %s or listing %s does not have its designed height" % (memo, listing))
-    if not (close(listing[0] + 4, memo[0], 6) and close(listing[2], memo[2] + 13, 8) and listing[1] > memo[1] + 150):
+    if not (close(listing[0] + 4, memo[0], 6) and memo[2] < listing[2] <= memo[2] + 40 and
+            listing[1] >= memo[1] + 140):
         fail("listing %s is not below the memo %s as designed" % (listing, memo))
     # The strip: a raised panel 102 pixels below the memo's top, a light top edge and a dark bottom edge.
     strip_top = memo[1] - 2 + 102
     strip_left = memo[0] - 2 + 12
-    strip_width = memo[2] + 4 - 22
+    strip_width = listing[2] - 13 + 4 - 22
     def brightness(p):
         return sum(p) / 3
     middle = strip_left + strip_width // 2
@@ -165,7 +175,7 @@ def main():
         program = subprocess.Popen([wine_run, os.path.join(copy, "ZBeacon.exe")], cwd=copy, env=env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         def window():
-            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^" + TITLE_PREFIX], env=env,
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", TITLE_PATTERN], env=env,
                                    capture_output=True, text=True).stdout.split()
             return found[0] if found else None
         win = wait_for("the main window", window, 120)
