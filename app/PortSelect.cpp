@@ -89,8 +89,8 @@ void TForm1::COM4Click(QObject*) {
     ChooseNumberedPort(COM4, 4);
 }
 
-// A number is the port itself; an entry that begins with "/" is a device, numbered as a listed one, and
-// the item then names both ("COM 5 (/dev/pts/2)").
+// A number is the port itself, and so is a Windows port name (COM12); an entry that begins with "/" is a
+// device, numbered as a listed one, and the item then names both ("COM 5 (/dev/pts/2)").
 void TForm1::CustomPortClick(QObject*) {
     const int choice = BeginPortChoice();
     QString entry = QString::number(Com->PortNum());
@@ -103,7 +103,10 @@ void TForm1::CustomPortClick(QObject*) {
         return;
     if (choice != portChoice_) return;  // replaced while the box was open
     int32_t port = 0;
-    if (entry.startsWith(QLatin1Char('/'))) {
+    if (const int own = Serial::OwnPort(entry.trimmed().toStdString()); own > 0) {
+        port = own;  // COM12 or \\.\COM12 on Windows: the port is the device
+        CustomPort->setText(QStringLiteral("COM %1").arg(port));
+    } else if (entry.startsWith(QLatin1Char('/'))) {
         port = MapDevice(entry);
         customDevice_ = PortPath(port);
         CustomPort->setText(DeviceItemCaption(port, entry));
@@ -134,6 +137,7 @@ void TForm1::DevicePortClick(QObject* Sender) {
 // Numbers that the file has gained since start-up (edited by hand meanwhile) count as taken.
 int TForm1::MapDevice(const QString& device) {
     const std::string path = QFile::encodeName(device).toStdString();
+    if (const int own = Serial::OwnPort(path); own > 0) return own;  // a Windows COM port needs no entry
     TIniFile ini(FileNames::Native(SettingsPath()));
     std::map<int, std::string> ports = Serial::PortMap();
     ports.merge(Serial::ParsePortEntries(ini.ReadSectionValues("Ports")));
