@@ -25,10 +25,13 @@ protected:
         WriteBytes(DesktopEntry().toStdString(), "[Desktop Entry]\n");
         WriteBytes(prefix.filePath("share/doc/zindle-beacon-setup/zbeacon.html").toStdString(), "<html/>");
 #ifdef _WIN32
-        WriteBytes(QDir(Bin()).filePath("zbeacon.html").toStdString(), "<html/>");  // installed beside the program
+        WriteBytes(QDir(Bin()).filePath("zbeacon.html").toStdString(),
+                   "<html/>");  // installed beside the program
 #endif
     }
-    QString Bin() const { return prefix.filePath("bin"); }
+    QString Bin() const {
+        return prefix.filePath("bin");
+    }
     QString DesktopEntry() const {
         return prefix.filePath("share/applications/org.example.ZindleBeaconSetup.desktop");
     }

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
         if (name.startsWith(QLatin1String("ZB_TEST_QT_")))
             qputenv(name.mid(8).toLatin1(), environment.value(name).toLocal8Bit());
     }
-#endif    // The headless platform's own screen (800 x 600) is smaller than the windows' designed bounds;
+#endif  // The headless platform's own screen (800 x 600) is smaller than the windows' designed bounds;
     // the tests run on a screen where they fit, as on a desktop.
     if (qgetenv("QT_QPA_PLATFORM") == "offscreen")
         qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") + ZB_TEST_SCREEN_CONFIG);
