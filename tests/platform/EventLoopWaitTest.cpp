@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/Thread.h"
 
 namespace {
 
@@ -47,13 +48,11 @@ TEST(EventLoopWait, NeverEndsEarlyAndAsARuleWithinAFewHundredMicroseconds) {
 }
 
 TEST(EventLoopWait, RunsWhatArrivesMeanwhileAndNestedWaitsKeepTheirDeadlines) {
-    // A worker thread's posted routine runs inside the wait, not after it.
+    // A worker thread's routine, handed to the GUI thread as the serial watcher hands over its events, runs
+    // inside the wait, not after it.
     std::atomic<bool> ranInside{false};
     bool waiting = true;
-    std::thread worker([&] {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [&] { ranInside = waiting; }, Qt::QueuedConnection);
-    });
+    std::thread worker([&] { TThread::Synchronize(nullptr, [&] { ranInside = waiting; }); });
     Wait(50);
     waiting = false;
     worker.join();
