@@ -163,6 +163,13 @@ def main():
     for leftover in ("zbeacon.ini", "default.txt"):
         if os.path.exists(os.path.join(copy, leftover)):
             os.remove(os.path.join(copy, leftover))
+    # A Wine session that earlier programs started without a display (the headless tests) would keep the
+    # window off the screen: end it, so that the program starts a session on this display.
+    prefix = os.environ.get("WINEPREFIX") or os.path.join(
+        os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"), "zbeacon", "wine")
+    wine_env = dict(os.environ, WINEPREFIX=prefix)
+    subprocess.run(["wineserver", "-k"], env=wine_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=wine_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     display = ":%d" % (90 + os.getpid() % 100)
     xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
