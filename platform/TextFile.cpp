@@ -1,6 +1,27 @@
 #include "platform/TextFile.h"
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <thread>
+
 #include "platform/Exception.h"
+
+std::string TextFile::TemporarySuffix() {
+    thread_local std::mt19937_64 generator{
+        (static_cast<uint64_t>(std::random_device{}()) << 32) ^
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        static_cast<uint64_t>(std::hash<std::thread::id>{}(std::this_thread::get_id()))};
+    static const char digits[] = "0123456789abcdef";
+    uint64_t value = generator();
+    std::string suffix(12, '0');
+    for (char& c : suffix) {
+        c = digits[value & 0xF];
+        value >>= 4;
+    }
+    return suffix;
+}
 
 std::string NormalizeLineBreaks(const std::string& bytes) {
     std::string text;

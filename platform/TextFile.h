@@ -39,6 +39,10 @@ ReadResult ReadRegularFile(const std::string& path, std::string& bytes, std::siz
 // temporary file is left behind.
 bool ReplaceFile(const std::string& path, const std::string& bytes);
 
+// A random part for the name of a replacement's temporary file (12 hexadecimal digits), so that writers
+// at the same moment, in this process or another, never choose the same name.
+std::string TemporarySuffix();
+
 // True when the file at `path` may be written by this user, or does not exist yet; errno tells why
 // not otherwise. Nothing is changed.
 bool MayWrite(const std::string& path);

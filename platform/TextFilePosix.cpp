@@ -143,21 +143,6 @@ bool ResolveLinks(const std::string& path, std::string& resolved) {
     }
 }
 
-std::string RandomSuffix() {
-    thread_local std::mt19937_64 generator{
-        (static_cast<uint64_t>(std::random_device{}()) << 32) ^
-        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        static_cast<uint64_t>(::getpid())};
-    static const char digits[] = "0123456789abcdef";
-    uint64_t value = generator();
-    std::string suffix(12, '0');
-    for (char& c : suffix) {
-        c = digits[value & 0xF];
-        value >>= 4;
-    }
-    return suffix;
-}
-
 // Flushes a folder's entries after a rename; best effort, the data itself is already safe.
 void SyncFolder(const std::string& prefix) {
     const std::string folder = prefix.empty() ? std::string(".") : prefix;
@@ -249,7 +234,7 @@ bool ReplaceFile(const std::string& path, const std::string& bytes) {
     std::string temp;
     int rawFd = -1;
     for (int attempt = 0; attempt < 100 && rawFd < 0; ++attempt) {
-        temp = prefix + "." + name.substr(0, 200) + "." + RandomSuffix() + ".tmp";
+        temp = prefix + "." + name.substr(0, 200) + "." + TemporarySuffix() + ".tmp";
         // Mode 0666 lets the umask decide the bits of a file created afresh.
         rawFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (rawFd < 0 && errno != EEXIST) {

@@ -116,21 +116,6 @@ std::string FolderPrefix(const std::string& path) {
     return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : std::string();
 }
 
-std::string RandomSuffix() {
-    thread_local std::mt19937_64 generator{
-        (static_cast<uint64_t>(std::random_device{}()) << 32) ^
-        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        static_cast<uint64_t>(GetCurrentProcessId())};
-    static const char digits[] = "0123456789abcdef";
-    uint64_t value = generator();
-    std::string suffix(12, '0');
-    for (char& c : suffix) {
-        c = digits[value & 0xF];
-        value >>= 4;
-    }
-    return suffix;
-}
-
 // True when the file carries the read-only attribute: such a file is never written, by any user.
 bool ReadOnly(const std::wstring& name) {
     const DWORD attributes = GetFileAttributesW(name.c_str());
@@ -245,7 +230,7 @@ bool ReplaceFile(const std::string& path, const std::string& bytes) {
     std::wstring temp;
     HANDLE raw = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && raw == INVALID_HANDLE_VALUE; ++attempt) {
-        temp = FileNames::Wide(prefix + "." + leaf.substr(0, 200) + "." + RandomSuffix() + ".tmp");
+        temp = FileNames::Wide(prefix + "." + leaf.substr(0, 200) + "." + TemporarySuffix() + ".tmp");
         raw =
             CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (raw == INVALID_HANDLE_VALUE) {
